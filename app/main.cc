@@ -1,0 +1,4 @@
+#include "app/program.h"
+#include "runtime/run.h"
+
+int main() { StartRun(MainBody); }
