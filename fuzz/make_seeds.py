@@ -1,0 +1,106 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora under fuzz/corpus/, one directory per target.
+
+The seeds are committed; run this again after changing a target's input
+layout. Integers are laid out as FuzzedDataProvider takes them: from the
+tail of the input backwards, the last byte the most significant.
+"""
+import os
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+class Tail:
+    """Integers for FuzzedDataProvider, in the order the target takes them."""
+
+    def __init__(self):
+        self.reversed_bytes = bytearray()
+
+    def integral(self, value, width):
+        # The target's first integer is the input's last byte(s).
+        for shift in reversed(range(width)):
+            self.reversed_bytes.append((value >> (8 * shift)) & 0xFF)
+
+    def bytes(self):
+        return bytes(reversed(self.reversed_bytes))
+
+
+def write(target, name, content):
+    directory = os.path.join(HERE, "corpus", target)
+    os.makedirs(directory, exist_ok=True)
+    with open(os.path.join(directory, name), "wb") as f:
+        f.write(content)
+
+
+# --- catalogue: file 1, file 2, file 3, then the two lengths (16 bits) ---
+
+def catalogue(name, keys, names, paths):
+    tail = Tail()
+    tail.integral(len(keys), 2)
+    tail.integral(len(names), 2)
+    write("catalogue", name, keys + names + paths + tail.bytes())
+
+
+def lines(items, end):
+    return b"".join(item + end for item in items)
+
+
+three = [b"a", b"b", b"c"]
+catalogue("crlf", lines(three, b"\r\n"),
+          lines([b"Primero", b"Segundo", b"Tercero"], b"\r\n"),
+          lines([b"uno.zip", b"dos.zip", b"tres.zip"], b"\r\n"))
+catalogue("lf_empty_key_line", b"a\n\nb\nc\n", b"Uno\nDos\nTres\n",
+          b"1.bin\n2.bin\n3.bin")
+catalogue("lone_cr_and_26", b"a\rb\r\rc", b"Uno\rDos\x1aTres\r",
+          b"1\r\n2\r3\x1a\r\n4\r\n")
+catalogue("bom_and_long_line", b"\xef\xbb\xbfa\r\nb\r\n",
+          b"\xef\xbb\xbf" + b"n" * 300 + b"\r\n  spaced  \r\n",
+          b"p" * 255 + b"\r\n" + b"q" * 256 + b"\r\n")
+catalogue("empty", b"", b"", b"")
+many = [b"k"] * 1001
+catalogue("more_than_999_lines", lines(many, b"\n"), lines(many, b"\r\n"),
+          lines(many, b"\r"))
+
+
+# --- stream: bytes, then operations, the length (0..4096, 16 bits), the
+# --- piece sizes (1..256, 8 bits each) and their count (1..8)
+
+AT_END, READ_CHAR, READ_STRING, SKIP_LINE = range(4)
+
+
+def stream(name, data, pieces, operations):
+    tail = Tail()
+    tail.integral(len(pieces) - 1, 1)
+    for piece in pieces:
+        tail.integral(piece - 1, 1)
+    tail.integral(len(data), 2)
+    for operation in operations:
+        if isinstance(operation, tuple):
+            tail.integral(READ_STRING, 1)
+            tail.integral(operation[1], 2)
+        else:
+            tail.integral(operation, 1)
+    write("stream", name, data + tail.bytes())
+
+
+loader_pass = [AT_END, (READ_STRING, 255), SKIP_LINE]
+stream("lines_whole_refills", b"uno\r\ndos\nres\rcuatro", [256], loader_pass * 5)
+stream("crlf_split_by_refill", b"ab\r\ncd\r\n", [3, 1, 4], loader_pass * 3)
+stream("one_byte_refills", b"x\r\ry\x1az\n", [1],
+       [READ_CHAR, SKIP_LINE, AT_END, READ_CHAR, SKIP_LINE, AT_END])
+stream("long_line", b"L" * 600 + b"\r\nfin", [200, 256, 7],
+       [(READ_STRING, 255), (READ_STRING, 300), SKIP_LINE, (READ_STRING, 0),
+        AT_END])
+stream("empty", b"", [5], [AT_END, READ_CHAR, (READ_STRING, 10), SKIP_LINE])
+
+
+# --- command_line: arbitrary bytes; a few lines of the usual shapes
+
+write("command_line", "plain", b'"wget.exe"  -O 1.zvd http://127.0.0.1:8642/1.zvd')
+write("command_line", "quotes_and_backslashes",
+      b'"C:\\Program Files\\wget.exe" "a b" "c\\"d" e\\\\"f g" h\\\\\\"i ""')
+write("command_line", "tabs", b'prog\t"x\ty"\t\t"" \\\\')
+
+if __name__ == "__main__" and len(sys.argv) > 1:
+    sys.exit("usage: fuzz/make_seeds.py")
