@@ -360,7 +360,12 @@ Parsed ParseCsi(const std::uint8_t* bytes, int count, bool complete) {
   // Letter finals carry no number but 1 before the modifier; anything else
   // (a cursor position report that strayed here) is no key.
   if (first != 1) return Nothing(consumed);
+  // Keypad keys with a modifier come as CSI too: "CSI 1;5M" is Ctrl with
+  // keypad Enter.
   const Key* key = FindFinal(cursorFinals, final);
+  if (key == nullptr && parameters.count >= 2) {
+    key = FindFinal(keypadFinals, final);
+  }
   if (key == nullptr) key = FindFinal(csiFinals, final);
   if (key == nullptr) return Nothing(consumed);
   return KeyOf(WithModifiers(*key, modifiers), consumed);
