@@ -102,5 +102,15 @@ write("command_line", "quotes_and_backslashes",
       b'"C:\\Program Files\\wget.exe" "a b" "c\\"d" e\\\\"f g" h\\\\\\"i ""')
 write("command_line", "tabs", b'prog\t"x\ty"\t\t"" \\\\')
 
+
+# --- key_decoder: terminal bytes as typed
+
+write("key_decoder", "typing", "año 1\r".encode() + b"\x7f\x08\t")
+write("key_decoder", "cursor_keys", b"\x1b[A\x1b[B\x1b[1;5C\x1bOD\x1b[H\x1b[4~")
+write("key_decoder", "function_keys", b"\x1bOP\x1b[15~\x1b[24;2~\x1b[[A")
+write("key_decoder", "alt_and_escape", b"\x1bx\x1b\x1b\x1b[\x1b")
+write("key_decoder", "focus_and_reports", b"\x1b[I\x1b[O\x1b[12;40R\x1b[?1;2c")
+write("key_decoder", "utf8_edges", "€‚\u00a0".encode() + b"\xc3\xe2\x82\xff\xf4\x90")
+
 if __name__ == "__main__" and len(sys.argv) > 1:
     sys.exit("usage: fuzz/make_seeds.py")
