@@ -10,15 +10,14 @@ Faults on request, each for one exact request path:
   --short PATH         announce the whole file but send only its first half,
                        then close the connection
 
-The server writes the port it listens on to --port-file once it accepts
-connections (useful with --port 0), and ends on SIGTERM or SIGINT.
+Once it accepts connections the server prints "listening PORT" on its
+standard output (useful with --port 0); it ends on SIGTERM or SIGINT.
 Standard library only.
 """
 
 import argparse
 import functools
 import http.server
-import os
 import signal
 import sys
 
@@ -27,7 +26,6 @@ def parse_arguments():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--root", required=True, help="directory to serve")
     parser.add_argument("--port", type=int, default=0)
-    parser.add_argument("--port-file", help="where to write the port")
     parser.add_argument("--log", required=True, help="request log file")
     parser.add_argument("--status", action="append", default=[],
                         metavar="PATH=CODE")
@@ -85,11 +83,7 @@ def main():
         raise KeyboardInterrupt
 
     signal.signal(signal.SIGTERM, stop)
-    if arguments.port_file:
-        temporary = arguments.port_file + ".tmp"
-        with open(temporary, "w") as out:
-            out.write(str(server.server_address[1]))
-        os.replace(temporary, arguments.port_file)
+    print("listening", server.server_address[1], flush=True)
     try:
         server.serve_forever()
     except KeyboardInterrupt:
