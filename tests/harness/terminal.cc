@@ -459,8 +459,14 @@ bool Terminal::WaitFor(const std::function<bool()>& condition, int timeoutMs) {
 }
 
 bool Terminal::WaitForText(std::string_view text, int timeoutMs) {
-  return WaitFor([&] { return Screen().find(text) != std::string::npos; },
-                 timeoutMs);
+  return WaitFor(
+      [&] {
+        for (int row = 0; row < rows_; ++row) {
+          if (FullRow(row).find(text) != std::string::npos) return true;
+        }
+        return false;
+      },
+      timeoutMs);
 }
 
 bool Terminal::WaitForExit(int timeoutMs) {
@@ -502,14 +508,19 @@ Cell Terminal::CellAt(int row, int column) const {
 }
 
 std::string Terminal::Row(int row) const {
+  std::string text = FullRow(row);
+  std::size_t end = text.find_last_not_of(' ');
+  text.resize(end == std::string::npos ? 0 : end + 1);
+  return text;
+}
+
+std::string Terminal::FullRow(int row) const {
   std::string text;
   for (int column = 0; column < columns_;) {
     Cell cell = CellAt(row, column);
     text += cell.text.empty() ? " " : cell.text;
     column += cell.width > 0 ? cell.width : 1;
   }
-  std::size_t end = text.find_last_not_of(' ');
-  text.resize(end == std::string::npos ? 0 : end + 1);
   return text;
 }
 

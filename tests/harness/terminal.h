@@ -113,6 +113,7 @@ class Terminal {
   // condition() at the end.
   bool WaitFor(const std::function<bool()>& condition,
                int timeoutMs = defaultTimeoutMs);
+  // Waits until a row holds `text` (trailing blanks of the row included).
   bool WaitForText(std::string_view text, int timeoutMs = defaultTimeoutMs);
   // Waits until the program has ended and everything it wrote is read.
   bool WaitForExit(int timeoutMs = defaultTimeoutMs);
@@ -124,6 +125,8 @@ class Terminal {
   // Row text in UTF-8, with trailing blanks dropped; an empty cell reads
   // as a space.
   std::string Row(int row) const;
+  // The same with its trailing blanks.
+  std::string FullRow(int row) const;
   // Every row, each followed by '\n'.
   std::string Screen() const;
   Cell CellAt(int row, int column) const;
