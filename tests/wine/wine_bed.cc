@@ -1,0 +1,345 @@
+#include "tests/wine/wine_bed.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+extern char** environ;
+
+namespace winebed {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Set by the build (tests/wine/CMakeLists.txt).
+const fs::path nativeProgram = CATALOGO_PATH;
+const fs::path windowsProgram = CATALOGO_WINDOWS_EXE;
+const fs::path winePrefix = WINE_PREFIX_DIR;
+const fs::path bridgeDirectory = WINE_BRIDGE_DIR;
+const fs::path serverScript = CATALOGUE_SERVER_SCRIPT;
+const std::string baseAddress = CATALOGUE_BASE_ADDRESS;
+
+// The stamp scripts/wine-prefix leaves in a prefix it has finished.
+const char* const prefixStamp = ".catalogo-prefix";
+
+// "http://127.0.0.1:PORT/PATH" -> PORT and "/PATH"; port 0 if the address
+// is not on 127.0.0.1.
+struct Address {
+  int port = 0;
+  std::string path;
+};
+
+Address ParseBaseAddress() {
+  const std::string head = "http://127.0.0.1:";
+  Address address;
+  if (baseAddress.compare(0, head.size(), head) != 0) return address;
+  std::size_t slash = baseAddress.find('/', head.size());
+  if (slash == std::string::npos) return address;
+  address.port = std::atoi(baseAddress.substr(head.size(), slash - head.size()).c_str());
+  address.path = baseAddress.substr(slash);
+  return address;
+}
+
+// The first PATH entry that holds an executable `name`; "" if none.
+std::string FindOnPath(const std::string& name) {
+  const char* path = getenv("PATH");
+  std::stringstream entries(path != nullptr ? path : "");
+  for (std::string entry; std::getline(entries, entry, ':');) {
+    fs::path candidate = fs::path(entry.empty() ? "." : entry) / name;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate.string();
+  }
+  return "";
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+}  // namespace
+
+const char* BuildName(Build build) {
+  return build == Build::native ? "native" : "windows";
+}
+
+std::string Missing(Build build) {
+  if (build == Build::native) {
+    if (!fs::exists(nativeProgram)) return "no native program at " + nativeProgram.string();
+    return "";
+  }
+  if (FindOnPath("wine").empty()) return "wine is not installed (scripts/install-deps)";
+  if (!fs::exists(windowsProgram)) {
+    return "no Windows executable at " + windowsProgram.string() +
+           " (build it, or set CATALOGO_WINDOWS_EXE)";
+  }
+  if (!fs::exists(winePrefix / prefixStamp)) {
+    return "no Wine prefix at " + winePrefix.string() +
+           " (the wine_prefix test makes it: run ctest)";
+  }
+  if (!fs::exists(bridgeDirectory / "wget.exe")) {
+    return "no wget.exe bridge in " + bridgeDirectory.string();
+  }
+  return "";
+}
+
+std::string ProgramPath(Build build) {
+  return (build == Build::native ? nativeProgram : windowsProgram).string();
+}
+
+std::string WindowsPath(const fs::path& unixPath) {
+  std::string path = "Z:" + fs::absolute(unixPath).lexically_normal().string();
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
+std::vector<std::string> WineEnvironment() {
+  return {
+      "WINEPREFIX=" + winePrefix.string(),
+      "WINEARCH=win64",
+      "WINEDEBUG=-all",
+      // No offer to install Mono or Gecko.
+      "WINEDLLOVERRIDES=mscoree,mshtml=",
+      // Searched before the prefix's system directories.
+      "WINEPATH=" + WindowsPath(bridgeDirectory),
+      "DISPLAY=",
+      "WAYLAND_DISPLAY=",
+  };
+}
+
+harness::Options ProgramOptions(Build build, std::vector<std::string> argv,
+                                const std::string& workingDirectory,
+                                const std::vector<std::string>& environment) {
+  harness::Options options;
+  options.workingDirectory = workingDirectory;
+  options.environment = environment;
+  if (build == Build::windows) {
+    argv.insert(argv.begin(), "wine");
+    std::vector<std::string> wine = WineEnvironment();
+    options.environment.insert(options.environment.begin(), wine.begin(), wine.end());
+  }
+  options.argv = std::move(argv);
+  return options;
+}
+
+// ---------------------------------------------------------------------------
+// Comparing outcomes
+// ---------------------------------------------------------------------------
+
+namespace {
+
+std::string Show(const harness::Cell& cell) {
+  std::ostringstream out;
+  out << '"' << cell.text << '"';
+  if (cell.foreground != harness::defaultColor) out << " fg " << cell.foreground;
+  if (cell.background != harness::defaultColor) out << " bg " << cell.background;
+  if (cell.bold) out << " bold";
+  if (cell.underline) out << " underline";
+  if (cell.reverse) out << " reverse";
+  return out.str();
+}
+
+bool Same(const harness::Cell& a, const harness::Cell& b) {
+  // An empty cell and a blank one look alike.
+  auto text = [](const harness::Cell& c) { return c.text.empty() ? " " : c.text; };
+  return text(a) == text(b) && a.width == b.width &&
+         a.foreground == b.foreground && a.background == b.background &&
+         a.bold == b.bold && a.underline == b.underline && a.reverse == b.reverse;
+}
+
+}  // namespace
+
+std::string Differences(const Outcome& expected, const Outcome& actual) {
+  std::ostringstream out;
+  if (!expected.failure.empty()) out << "first run: " << expected.failure << "\n";
+  if (!actual.failure.empty()) out << "second run: " << actual.failure << "\n";
+  if (expected.cells.size() != actual.cells.size()) {
+    out << "rows: " << expected.cells.size() << " vs " << actual.cells.size() << "\n";
+  }
+  for (std::size_t row = 0; row < expected.cells.size() && row < actual.cells.size(); ++row) {
+    const auto& a = expected.cells[row];
+    const auto& b = actual.cells[row];
+    for (std::size_t column = 0; column < a.size() && column < b.size(); ++column) {
+      if (!Same(a[column], b[column])) {
+        out << "cell " << row << "," << column << ": " << Show(a[column])
+            << " vs " << Show(b[column]) << "\n";
+      }
+    }
+  }
+  if (!(expected.cursor == actual.cursor)) {
+    out << "cursor: " << expected.cursor.row << "," << expected.cursor.column
+        << " vs " << actual.cursor.row << "," << actual.cursor.column << "\n";
+  }
+  if (expected.exitCode != actual.exitCode) {
+    out << "exit code: " << expected.exitCode << " vs " << actual.exitCode << "\n";
+  }
+  if (!out.str().empty()) {
+    out << "first screen:\n" << expected.description << "second screen:\n"
+        << actual.description;
+  }
+  return out.str();
+}
+
+// ---------------------------------------------------------------------------
+// Stage
+// ---------------------------------------------------------------------------
+
+Stage::Stage() {
+  char pattern[] = "/tmp/catalogo-wine-XXXXXX";
+  if (mkdtemp(pattern) == nullptr) return;
+  directory_ = pattern;
+  fs::create_directories(directory_ / "root");
+  for (Build build : {Build::native, Build::windows}) fs::create_directories(Work(build));
+  // wget reads our configuration only: quiet, one try, no proxy.
+  WriteFile(directory_ / "wgetrc", "quiet = on\ntries = 1\ntimeout = 30\nuse_proxy = off\n");
+  WriteFile(directory_ / "system-wgetrc", "");
+}
+
+Stage::~Stage() {
+  if (serverPid_ > 0) {
+    kill(serverPid_, SIGTERM);
+    int status;
+    waitpid(serverPid_, &status, 0);
+  }
+  if (lock_ >= 0) close(lock_);
+  if (!directory_.empty()) fs::remove_all(directory_);
+}
+
+fs::path Stage::Served(const std::string& path) const {
+  return directory_ / "root" / fs::path(ParseBaseAddress().path).relative_path() / path;
+}
+
+fs::path Stage::Work(Build build) const {
+  return directory_ / (std::string("work-") + BuildName(build));
+}
+
+void Stage::ServeCatalogue(const std::vector<Entry>& entries) {
+  std::string keys, names, paths;
+  for (const Entry& e : entries) {
+    keys += e.key + "\r\n";
+    names += e.name + "\r\n";
+    paths += e.path + "\r\n";
+    WriteFile(Served(e.path), "contenido de " + e.path + "\r\n");
+  }
+  WriteFile(Served("1.zvd"), keys);
+  WriteFile(Served("2.zvd"), names);
+  WriteFile(Served("3.zvd"), paths);
+}
+
+bool Stage::StartServer() {
+  Address address = ParseBaseAddress();
+  std::string python = FindOnPath("python3");
+  if (address.port == 0 || python.empty()) return false;
+  std::string port = std::to_string(address.port);
+  // The same lock as the other end-to-end tests that serve on this port.
+  lock_ = open(("/tmp/catalogo-e2e-" + port + ".lock").c_str(),
+               O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (lock_ < 0 || flock(lock_, LOCK_EX) != 0) return false;
+
+  std::vector<std::string> argv = {python, serverScript.string(),
+                                   "--root", (directory_ / "root").string(),
+                                   "--log", (directory_ / "requests.log").string(),
+                                   "--port", port};
+  std::vector<char*> pointers;
+  for (std::string& a : argv) pointers.push_back(a.data());
+  pointers.push_back(nullptr);
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) return false;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  pid_t pid;
+  if (posix_spawn(&pid, python.c_str(), &actions, nullptr, pointers.data(), environ) == 0) {
+    serverPid_ = pid;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  // It says "listening PORT" once it accepts connections, or ends.
+  std::string said;
+  pollfd ready{out[0], POLLIN, 0};
+  while (serverPid_ > 0 && said.find('\n') == std::string::npos &&
+         poll(&ready, 1, harness::defaultTimeoutMs) == 1) {
+    char bytes[64];
+    ssize_t count = read(out[0], bytes, sizeof bytes);
+    if (count <= 0) break;
+    said.append(bytes, static_cast<std::size_t>(count));
+  }
+  close(out[0]);
+  return said == "listening " + port + "\n";
+}
+
+std::vector<std::string> Stage::Environment() const {
+  return {
+      "HOME=" + directory_.string(),
+      "WGETRC=" + (directory_ / "wgetrc").string(),
+      "SYSTEM_WGETRC=" + (directory_ / "system-wgetrc").string(),
+      "http_proxy=", "HTTP_PROXY=", "https_proxy=", "HTTPS_PROXY=",
+      // Wine's console writes to the terminal in the locale's character
+      // set: in plain C it shows accented letters as their bare ones.
+      "LC_ALL=C.UTF-8",
+  };
+}
+
+Outcome Stage::Run(Build build, const Scenario& scenario) {
+  Outcome outcome;
+  if (build == Build::windows &&
+      ReadFile(windowsProgram).find(baseAddress) == std::string::npos) {
+    outcome.failure = windowsProgram.string() + " was not built for " + baseAddress;
+    return outcome;
+  }
+  harness::Options options = ProgramOptions(build, {ProgramPath(build)},
+                                            Work(build).string(), Environment());
+  options.rows = scenario.rows;
+  options.columns = scenario.columns;
+  harness::Terminal terminal(options);
+  if (!terminal.Started()) {
+    outcome.failure = terminal.StartError();
+    return outcome;
+  }
+  for (const Step& step : scenario.steps) {
+    bool shown = terminal.WaitFor([&] {
+      return (step.waitFor.empty() ||
+              terminal.Screen().find(step.waitFor) != std::string::npos) &&
+             (!step.cursorAt || terminal.Cursor() == *step.cursorAt);
+    });
+    if (!shown) {
+      outcome.failure = "\"" + step.waitFor + "\" never showed" +
+                        (step.cursorAt ? " with the cursor in place" : "");
+      break;
+    }
+    if (!step.keys.empty()) terminal.Type(step.keys);
+  }
+  if (outcome.failure.empty() && scenario.endsByItself && !terminal.WaitForExit()) {
+    outcome.failure = "the program did not end";
+  }
+  // The last bytes of a screen update may still be on their way.
+  terminal.Pump(0);
+  outcome.cells.resize(static_cast<std::size_t>(terminal.Rows()));
+  for (int row = 0; row < terminal.Rows(); ++row) {
+    for (int column = 0; column < terminal.Columns(); ++column) {
+      outcome.cells[static_cast<std::size_t>(row)].push_back(terminal.CellAt(row, column));
+    }
+  }
+  outcome.cursor = terminal.Cursor();
+  outcome.exitCode = terminal.ExitCode();
+  outcome.description = terminal.Describe();
+  return outcome;
+}
+
+}  // namespace winebed

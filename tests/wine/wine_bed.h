@@ -1,0 +1,140 @@
+// The Wine test bed: runs the Windows build's catalogo.exe under Wine in
+// the real-terminal harness, the same way as the native program, so that
+// one scenario can run against both builds and their screens be compared
+// cell for cell.
+//
+// Under Wine the program runs in a private prefix in the build tree (made
+// once by scripts/wine-prefix, a ctest fixture), headless (no display, the
+// null graphics driver) and with Wine's debug output off. Wine's console
+// draws its cells onto the pseudo-terminal with cursor-addressing
+// sequences, sized from the terminal.
+//
+// "wget.exe" is found on Wine's search path (WINEPATH) in the bridge
+// directory: a small Windows program of ours (wget_bridge.cc) that runs
+// Debian's wget and waits for it, because Wine starts a Linux program from
+// CreateProcessA without a process handle to wait on.
+//
+// Usage:
+//
+//   WINEBED_REQUIRE(winebed::Build::windows);
+//   winebed::Stage stage;                  // scratch dir, server, wgetrc
+//   stage.ServeCatalogue({{"a", "Alfa", "x/alfa.txt"}});
+//   ASSERT_TRUE(stage.StartServer());
+//   winebed::Scenario scenario{"menu", 10, 40, {{">", "", {{2, 2}}}}, false};
+//   winebed::Outcome windows = stage.Run(winebed::Build::windows, scenario);
+//   winebed::Outcome native = stage.Run(winebed::Build::native, scenario);
+//   EXPECT_EQ(winebed::Differences(native, windows), "");
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/harness/terminal.h"
+#include "tests/wine/ci.h"
+
+namespace winebed {
+
+enum class Build { native, windows };
+const char* BuildName(Build build);
+
+// What keeps `build` from running here, or "" when nothing does.
+std::string Missing(Build build);
+
+// Skips the test when `build` cannot run here; fails it when CI=true.
+#define WINEBED_REQUIRE(build) SKIP_UNLESS_PRESENT(::winebed::Missing(build))
+
+// The executable of each build.
+std::string ProgramPath(Build build);
+
+// Drive Z: is Wine's view of the Unix root: "/a/b" is "Z:\a\b".
+std::string WindowsPath(const std::filesystem::path& unixPath);
+
+// The environment entries that run a Windows program under our Wine bed.
+std::vector<std::string> WineEnvironment();
+
+// Terminal options that start `argv` (argv[0] a Windows executable when
+// `build` is windows) in `workingDirectory`, with `environment` added.
+harness::Options ProgramOptions(Build build, std::vector<std::string> argv,
+                                const std::string& workingDirectory,
+                                const std::vector<std::string>& environment);
+
+// ---------------------------------------------------------------------------
+// Scenarios
+// ---------------------------------------------------------------------------
+
+// Waits until the screen shows `waitFor` (when not empty) with the cursor
+// at `cursorAt` (when given), then types `keys`. A program draws a screen
+// in many writes: the cursor's final place tells that a screen is whole.
+struct Step {
+  std::string waitFor;
+  std::string keys;
+  std::optional<harness::Position> cursorAt;
+};
+
+struct Scenario {
+  std::string name;
+  int rows = 24;
+  int columns = 80;
+  std::vector<Step> steps;
+  // True: the run ends by itself after the last step; false: the screen
+  // is taken once the last step's text shows (the program may still wait
+  // for keys, and is then ended).
+  bool endsByItself = true;
+};
+
+struct Outcome {
+  // Empty when every wait held.
+  std::string failure;
+  std::vector<std::vector<harness::Cell>> cells;
+  harness::Position cursor{0, 0};
+  int exitCode = -1;
+  // The screen as text, for messages.
+  std::string description;
+};
+
+// The cells, cursor and exit code that differ, one line each; "" when the
+// two outcomes agree.
+std::string Differences(const Outcome& expected, const Outcome& actual);
+
+// A catalogue entry as the server holds it.
+struct Entry {
+  std::string key;
+  std::string name;
+  std::string path;
+};
+
+// A scratch directory with a served tree, one working directory per build,
+// a wget configuration that keeps wget quiet (its output would otherwise
+// reach the terminal behind the console's back) and, once started, the
+// test catalogue server on the port of the programs' base address. The
+// port is locked machine-wide while the stage lives.
+class Stage {
+ public:
+  Stage();
+  ~Stage();
+  Stage(const Stage&) = delete;
+  Stage& operator=(const Stage&) = delete;
+
+  // Serves `entries` as the three catalogue files (CR LF lines), each
+  // entry with a small file at its path.
+  void ServeCatalogue(const std::vector<Entry>& entries);
+  bool StartServer();
+
+  std::filesystem::path Served(const std::string& path) const;
+  std::filesystem::path Work(Build build) const;
+
+  // Runs `scenario` against `build` in its working directory.
+  Outcome Run(Build build, const Scenario& scenario);
+
+  // The environment every run gets: wget's configuration, no proxy.
+  std::vector<std::string> Environment() const;
+
+ private:
+  std::filesystem::path directory_;
+  int lock_ = -1;
+  int serverPid_ = -1;
+};
+
+}  // namespace winebed
