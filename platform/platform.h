@@ -253,4 +253,29 @@ void* GetModuleHandleA(const char* moduleName);
 void GetCurrentThreadStackLimits(std::uintptr_t* lowLimit,
                                  std::uintptr_t* highLimit);
 
+// Stepping from a routine's frame to its caller's, for the back-trace.
+// MinGW's frames keep the frame register at an offset inside the frame,
+// so only the image's unwind table tells where the caller's frame link and
+// return address are. On POSIX every routine keeps a frame link: each step
+// takes the caller's frame and return address from the two words at the
+// frame register.
+struct RuntimeFunction {
+  std::uint32_t BeginAddress;
+  std::uint32_t EndAddress;
+  std::uint32_t UnwindData;
+};
+constexpr std::uint32_t UNW_FLAG_NHANDLER = 0;
+
+// The unwind-table entry of the routine holding controlPc; null for a
+// routine without one (a leaf: its return address is at the stack pointer).
+RuntimeFunction* RtlLookupFunctionEntry(std::uint64_t controlPc,
+                                        std::uint64_t* imageBase,
+                                        void* historyTable);
+// Changes `context` (inside the routine of functionEntry, at controlPc)
+// into its caller's: Rip the return address, Rsp and Rbp the caller's.
+void* RtlVirtualUnwind(std::uint32_t handlerType, std::uint64_t imageBase,
+                       std::uint64_t controlPc, RuntimeFunction* functionEntry,
+                       Context* context, void** handlerData,
+                       std::uint64_t* establisherFrame, void* contextPointers);
+
 }  // namespace platform

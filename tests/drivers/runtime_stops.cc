@@ -1,0 +1,214 @@
+// A small program on the real runtime that ends its run in the way its
+// first argument names, for the tests of the stop, the report and the exit:
+//
+//   normal                 ends normally
+//   normal-failure         ends normally with exitStatus 1 set beforehand
+//   check CODE             a failed check with CODE pending
+//   check-before-bind      a failed check before the standard streams exist
+//   recursion DEPTH        DEPTH nested calls, then an open of a missing file
+//   null-write, division-by-zero, quotient-overflow, illegal-instruction,
+//   privileged-instruction, stack-overflow
+//                          the processor fault of that name
+//   walk-fault             a stop whose frame chain runs into an unreadable
+//                          page of the stack
+//   fault-while-ending     a stop whose report faults (the code that writes
+//                          the number is made unreadable)
+//
+// The routines whose frames the tests look for are kept out of line.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "platform/posix/terminal.h"
+#include "runtime/exit_sequence.h"
+#include "runtime/run.h"
+#include "textio/text_stream.h"
+
+namespace {
+
+int argumentCount;
+char** arguments;
+
+volatile int sink;
+volatile int zero = 0;
+volatile int seven = 7;
+volatile int minimum = INT_MIN;
+volatile int minusOne = -1;
+int* volatile nullPointer = nullptr;
+volatile bool keepGoing = true;
+
+bool Is(const char* name) {
+  return argumentCount > 1 && std::strcmp(arguments[1], name) == 0;
+}
+
+long Argument() { return argumentCount > 2 ? std::atol(arguments[2]) : 0; }
+
+// ---------------------------------------------------------------------------
+// Failures
+// ---------------------------------------------------------------------------
+
+__attribute__((noinline)) void OpenMissingFile() {
+  TextStream stream;
+  BindStream(stream, MakeText("/nonexistent-directory/missing.zvd"));
+  OpenForReading(stream);
+  CheckIo();
+}
+
+__attribute__((noinline)) void Recurse(long depth) {
+  if (depth > 0) {
+    Recurse(depth - 1);
+  } else {
+    OpenMissingFile();
+  }
+  sink = sink + 1;  // keeps the call a real call, not a jump
+}
+
+// GCC gives a routine that needs no stack no frame, and schedules the
+// frame's set-up and tear-down around the other instructions, even with
+// frame pointers on: a fault there finds the caller's frame current, and
+// the report starts one caller higher. The routines below keep their frame
+// around the faulting instruction, so that the tests see every caller.
+#define KEEP_FRAME() \
+  asm volatile("" : : "r"(__builtin_frame_address(0)) : "memory")
+
+__attribute__((noinline)) void CauseNullWrite() {
+  KEEP_FRAME();
+  *nullPointer = 1;
+  KEEP_FRAME();
+}
+
+__attribute__((noinline)) void CauseDivisionByZero() {
+  KEEP_FRAME();
+  sink = seven / zero;
+  KEEP_FRAME();
+}
+
+__attribute__((noinline)) void CauseQuotientOverflow() {
+  KEEP_FRAME();
+  sink = minimum / minusOne;
+  KEEP_FRAME();
+}
+
+__attribute__((noinline)) void CauseIllegalInstruction() {
+  KEEP_FRAME();
+  asm volatile("ud2");
+  KEEP_FRAME();
+}
+
+__attribute__((noinline)) void CausePrivilegedInstruction() {
+  KEEP_FRAME();
+  asm volatile("hlt");
+  KEEP_FRAME();
+}
+
+__attribute__((noinline)) void OverflowStack(long depth) {
+  volatile char frame[512];
+  frame[0] = static_cast<char>(depth);
+  if (keepGoing) OverflowStack(depth + 1);
+  sink = frame[0];
+}
+
+// ---------------------------------------------------------------------------
+// Faults in the exit sequence
+// ---------------------------------------------------------------------------
+
+const std::uintptr_t pageSize = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+
+std::uintptr_t PageOf(const void* address) {
+  return reinterpret_cast<std::uintptr_t>(address) & ~(pageSize - 1);
+}
+
+[[noreturn]] void SetUpFailed(const char* what) {
+  // Not a run-time error report: the test tells this from one by its code.
+  write(2, what, std::strlen(what));
+  _exit(99);
+}
+
+// Builds a chain of frames over several pages, makes the page of a frame
+// in its middle unreadable and stops: the walk faults on that page.
+void* middleFrame;
+
+__attribute__((noinline)) void StopAcrossUnreadablePage(long depth,
+                                                       long middle) {
+  volatile char frame[256];
+  frame[0] = 0;
+  if (depth == middle) middleFrame = __builtin_frame_address(0);
+  if (depth > 0) {
+    StopAcrossUnreadablePage(depth - 1, middle);
+  } else {
+    if (mprotect(reinterpret_cast<void*>(PageOf(middleFrame)), pageSize,
+                 PROT_NONE) != 0) {
+      SetUpFailed("mprotect failed\n");
+    }
+    pendingIoCode = 2;
+    CheckIo();
+  }
+  sink = frame[0];
+}
+
+// Makes the page of WriteNumber's code unreadable, so that the report
+// faults while it is written. The routines the ending takes after such a
+// fault must lie elsewhere.
+__attribute__((noinline)) void StopWithFaultingReport() {
+  std::uintptr_t page = PageOf(reinterpret_cast<const void*>(&WriteNumber));
+  const void* wayOut[] = {
+      reinterpret_cast<const void*>(&ProcessorFaultFilter),
+      reinterpret_cast<const void*>(&RuntimeErrorCodeForException),
+      reinterpret_cast<const void*>(&ExitAfterFailureWhileEnding),
+      reinterpret_cast<const void*>(&platform::SetUnhandledExceptionFilter),
+      reinterpret_cast<const void*>(&platform::ExitProcess),
+      reinterpret_cast<const void*>(&platform::GetCurrentThreadStackLimits),
+      reinterpret_cast<const void*>(&platform::posix::PaintConsole),
+      reinterpret_cast<const void*>(&platform::posix::RestoreTerminalMode),
+      reinterpret_cast<const void*>(&StopWithFaultingReport),
+  };
+  for (const void* routine : wayOut) {
+    if (PageOf(routine) == page) SetUpFailed("a way out shares the page\n");
+  }
+  if (mprotect(reinterpret_cast<void*>(page), pageSize, PROT_NONE) != 0) {
+    SetUpFailed("mprotect failed\n");
+  }
+  // Not through CheckIo, whose code may share the page.
+  StopWithRuntimeError(3, reinterpret_cast<void*>(&StopWithFaultingReport),
+                       __builtin_frame_address(0));
+}
+
+// ---------------------------------------------------------------------------
+// The main body
+// ---------------------------------------------------------------------------
+
+__attribute__((noinline)) void DriverBody() {
+  if (Is("check-before-bind")) {
+    pendingIoCode = 5;
+    CheckIo();
+  }
+  BindStandardStreams();
+  if (Is("normal-failure")) exitStatus = 1;
+  if (Is("check")) {
+    pendingIoCode = static_cast<std::uint16_t>(Argument());
+    CheckIo();
+  }
+  if (Is("recursion")) Recurse(Argument());
+  if (Is("null-write")) CauseNullWrite();
+  if (Is("division-by-zero")) CauseDivisionByZero();
+  if (Is("quotient-overflow")) CauseQuotientOverflow();
+  if (Is("illegal-instruction")) CauseIllegalInstruction();
+  if (Is("privileged-instruction")) CausePrivilegedInstruction();
+  if (Is("stack-overflow")) OverflowStack(0);
+  if (Is("walk-fault")) StopAcrossUnreadablePage(Argument(), Argument() / 2);
+  if (Is("fault-while-ending")) StopWithFaultingReport();
+  EndRun();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  argumentCount = argc;
+  arguments = argv;
+  StartRun(DriverBody);
+}
