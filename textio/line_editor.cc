@@ -311,16 +311,15 @@ std::uint8_t NextKey() {
   return key;
 }
 
-// The codes of extended keys with a modifier held, where they differ from
-// the scan code. The first of Alt, Ctrl and Shift that is held picks the
-// column. None of them is an editing key's code (28, 53, 71, 75, 77, 79),
-// so a key with a modifier that moves it does nothing in the editor.
-//
-//   scan  key            Alt   Ctrl  Shift
+// The code of an extended key: its scan code, or with a modifier held the
+// code the PC keyboard gives that key with it. The first of Alt, Ctrl and
+// Shift that is held picks the column of the table; a 0 there leaves the
+// scan code. No moved code is an editing key's code (28, 53, 71, 75, 77,
+// 79), so a key that a modifier moves does nothing in the editor.
 std::uint8_t ExtendedKeyCode(std::uint8_t scan, std::uint8_t keyState) {
   struct Moved {
     std::uint8_t scan;
-    std::uint8_t alt;   // 0: not moved
+    std::uint8_t alt;
     std::uint8_t ctrl;
     std::uint8_t shift;
   };
