@@ -533,6 +533,18 @@ std::string Terminal::Screen() const {
   return text;
 }
 
+bool Terminal::EchoOn() const {
+  termios mode{};
+  return master_ >= 0 && tcgetattr(master_, &mode) == 0 &&
+         (mode.c_lflag & ECHO) != 0;
+}
+
+bool Terminal::CanonicalOn() const {
+  termios mode{};
+  return master_ >= 0 && tcgetattr(master_, &mode) == 0 &&
+         (mode.c_lflag & ICANON) != 0;
+}
+
 Position Terminal::Cursor() const {
   VTermPos pos;
   vterm_state_get_cursorpos(vterm_obtain_state(vterm_), &pos);

@@ -137,6 +137,10 @@ class Terminal {
   // how the emulator would encode keypad Enter and Up.
   bool KeypadApplicationMode();
   bool CursorKeysApplicationMode();
+  // The pseudo-terminal's line discipline as the program left it: echo of
+  // typed bytes, and line editing (canonical mode).
+  bool EchoOn() const;
+  bool CanonicalOn() const;
   int Rows() const { return rows_; }
   int Columns() const { return columns_; }
 
