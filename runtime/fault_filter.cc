@@ -11,10 +11,11 @@
 // Where the resumed routine runs:
 //   - normally just below the faulting routine's stack pointer, past the
 //     System V red zone;
-//   - on reserveStack after a stack overflow, or when the fault came with
-//     less than reserveMargin of the thread's stack left, since the exit
-//     sequence needs a stack and the thread's own has none to give. The
-//     walk still reads the thread's stack, whose frames are all intact.
+//   - on reserveStack after a stack overflow, when the fault came with
+//     less than reserveMargin of the thread's stack left, or when the
+//     routine faulted again before it reached the stop: the exit sequence
+//     needs a stack, and the thread's own has none to give. The walk still
+//     reads the thread's stack, whose frames are all intact.
 #include "runtime/exit_sequence.h"
 #include "runtime/run.h"
 
@@ -29,6 +30,11 @@ struct FaultStop {
 };
 
 FaultStop faultStop;
+
+// Faults taken while running. The second can only come from the routine
+// resumed into after the first, before it reached the stop: its stack was
+// unusable, so it starts again on the reserve stack. A third gives up.
+std::uint32_t faultsWhileRunning;
 
 constexpr std::uintptr_t redZoneSize = 128;
 constexpr std::uintptr_t reserveMargin = 64 * 1024;
@@ -51,7 +57,6 @@ alignas(64) unsigned char reserveStack[reserveStackSize];
 // A fault during the walk ends the walk without a line; the report goes on
 // with its empty line.
 [[noreturn]] __attribute__((noinline)) void EndWalkAfterFault() {
-  runPhase = RunPhase::ending;
   FinishExitSequence();
 }
 
@@ -67,12 +72,14 @@ std::uint64_t EntryStackPointer(std::uintptr_t top) {
 }
 
 std::uint64_t ResumeStackPointer(std::uint32_t exceptionCode,
-                                 std::uintptr_t faultStackPointer) {
+                                 std::uintptr_t faultStackPointer,
+                                 bool onReserve) {
   std::uintptr_t low = 0;
   std::uintptr_t high = 0;
   platform::GetCurrentThreadStackLimits(&low, &high);
   bool onThreadStack = faultStackPointer > low && faultStackPointer <= high;
-  if (exceptionCode == platform::EXCEPTION_STACK_OVERFLOW || !onThreadStack ||
+  if (onReserve || exceptionCode == platform::EXCEPTION_STACK_OVERFLOW ||
+      !onThreadStack ||
       faultStackPointer - low < reserveMargin) {
     return EntryStackPointer(reinterpret_cast<std::uintptr_t>(reserveStack) +
                              reserveStackSize);
@@ -127,18 +134,28 @@ std::int32_t ProcessorFaultFilter(platform::ExceptionPointers* info) {
   platform::Context* context = info->ContextRecord;
   std::uint16_t code = RuntimeErrorCodeForException(record->ExceptionCode);
 
+  // Each resumed routine runs in a later phase than the fault it follows,
+  // so that a fault inside it cannot send the thread back into it.
   void (*resume)();
+  bool onReserve = false;
   switch (runPhase) {
     case RunPhase::running:
-      faultStop = FaultStop{code, record->ExceptionAddress,
-                            reinterpret_cast<void*>(context->Rbp),
-                            context->Rsp};
+      ++faultsWhileRunning;
+      if (faultsWhileRunning > 2) return platform::EXCEPTION_CONTINUE_SEARCH;
+      if (faultsWhileRunning == 1) {
+        faultStop = FaultStop{code, record->ExceptionAddress,
+                              reinterpret_cast<void*>(context->Rbp),
+                              context->Rsp};
+      }
+      onReserve = faultsWhileRunning == 2;
       resume = StopForProcessorFault;
       break;
     case RunPhase::walking:
+      runPhase = RunPhase::ending;
       resume = EndWalkAfterFault;
       break;
     case RunPhase::ending:
+      runPhase = RunPhase::endingAfterFault;
       faultStop.code = code;
       resume = EndAfterFaultWhileEnding;
       break;
@@ -149,7 +166,8 @@ std::int32_t ProcessorFaultFilter(platform::ExceptionPointers* info) {
       return platform::EXCEPTION_CONTINUE_SEARCH;
   }
 
-  context->Rsp = ResumeStackPointer(record->ExceptionCode, context->Rsp);
+  context->Rsp =
+      ResumeStackPointer(record->ExceptionCode, context->Rsp, onReserve);
   context->Rip = reinterpret_cast<std::uintptr_t>(resume);
   record->ExceptionCode = 0;
   return platform::EXCEPTION_CONTINUE_EXECUTION;

@@ -9,6 +9,10 @@
 //   null-write, division-by-zero, quotient-overflow, illegal-instruction,
 //   privileged-instruction, stack-overflow
 //                          the processor fault of that name
+//   unforeseen-stack-overflow
+//                          a stack overflow at a limit lowered after the
+//                          run started: it looks like any access violation,
+//                          and the stop cannot start on the stack left
 //   walk-fault             a stop whose frame chain runs into an unreadable
 //                          page of the stack
 //   fault-while-ending     a stop whose report faults (the code that writes
@@ -16,6 +20,7 @@
 //
 // The routines whose frames the tests look for are kept out of line.
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <climits>
@@ -200,9 +205,28 @@ __attribute__((noinline)) void DriverBody() {
   if (Is("illegal-instruction")) CauseIllegalInstruction();
   if (Is("privileged-instruction")) CausePrivilegedInstruction();
   if (Is("stack-overflow")) OverflowStack(0);
+  if (Is("unforeseen-stack-overflow")) {
+    rlimit limit{};
+    getrlimit(RLIMIT_STACK, &limit);
+    limit.rlim_cur = 1024 * 1024;
+    if (setrlimit(RLIMIT_STACK, &limit) != 0) SetUpFailed("setrlimit failed\n");
+    OverflowStack(0);
+  }
   if (Is("walk-fault")) StopAcrossUnreadablePage(Argument(), Argument() / 2);
   if (Is("fault-while-ending")) StopWithFaultingReport();
   EndRun();
+}
+
+// A stack without a limit grows until memory runs out instead of
+// overflowing: give it the usual 8 MiB.
+void LimitStack() {
+  constexpr rlim_t usual = 8 * 1024 * 1024;
+  rlimit limit{};
+  if (getrlimit(RLIMIT_STACK, &limit) != 0) SetUpFailed("getrlimit failed\n");
+  if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > usual) {
+    limit.rlim_cur = usual;
+    if (setrlimit(RLIMIT_STACK, &limit) != 0) SetUpFailed("setrlimit failed\n");
+  }
 }
 
 }  // namespace
@@ -210,5 +234,6 @@ __attribute__((noinline)) void DriverBody() {
 int main(int argc, char** argv) {
   argumentCount = argc;
   arguments = argv;
+  if (Is("stack-overflow") || Is("unforeseen-stack-overflow")) LimitStack();
   StartRun(DriverBody);
 }
