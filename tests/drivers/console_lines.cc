@@ -6,10 +6,11 @@
 // Up to COUNT times (default 20): shows the prompt "> " on ConsoleOutput,
 // stops at the end of the data (AtEnd), else reads the line's text with
 // ReadString, skips the rest with SkipLine, and writes "[text]" and a line
-// end to StandardOutput. At the end it writes "end". Bytes below 32 in a
-// line are written as "^" and the letter, so that a test sees them. The
+// end to StandardOutput. At the end it writes "end". Bytes outside 32 to
+// 126 are written as their number in angle brackets ("<241>"). The
 // line "stop" stops the run as a failed open does (code 2).
 #include <cstdlib>
+#include <string>
 
 #include "runtime/run.h"
 #include "textio/console.h"
@@ -30,11 +31,13 @@ void Show(const ShortText& line) {
   for (std::uint32_t i = 0; i < line.length; ++i) {
     auto byte = static_cast<std::uint8_t>(line.bytes[i]);
     ShortText shown{};
-    if (byte < 32) {
-      AppendByte(shown, '^');
-      byte = static_cast<std::uint8_t>(byte + 64);
+    if (byte < 32 || byte > 126) {
+      Append(shown, "<");
+      Append(shown, std::to_string(byte));
+      Append(shown, ">");
+    } else {
+      AppendByte(shown, byte);
     }
-    AppendByte(shown, byte);
     Write(shown);
   }
   Write(MakeText("]"));
