@@ -11,7 +11,6 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/port_lock.h"
 #include "tests/harness/terminal.h"
 
 extern char** environ;
@@ -147,10 +147,8 @@ class ProgramRun : public ::testing::Test {
       }
       GTEST_SKIP() << "python3 or wget is missing";
     }
-    lock_ = open(("/tmp/catalogo-e2e-" + serverPort + ".lock").c_str(),
-                 O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    ASSERT_GE(lock_, 0);
-    ASSERT_EQ(flock(lock_, LOCK_EX), 0);
+    lock_ = std::make_unique<PortLock>(CATALOGO_E2E_PORT);
+    ASSERT_TRUE(lock_->Held());
 
     char pattern[] = "/tmp/catalogo-e2e-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -170,7 +168,7 @@ class ProgramRun : public ::testing::Test {
     terminal_.reset();
     server_.reset();
     if (!dir_.empty()) fs::remove_all(dir_);
-    if (lock_ >= 0) close(lock_);
+    lock_.reset();
   }
 
   fs::path Served(const std::string& path) { return dir_ / "root" / "catalogo" / path; }
@@ -293,7 +291,7 @@ class ProgramRun : public ::testing::Test {
   }
 
   fs::path dir_;
-  int lock_ = -1;
+  std::unique_ptr<PortLock> lock_;
   std::unique_ptr<Server> server_;
   std::unique_ptr<harness::Terminal> terminal_;
 };
