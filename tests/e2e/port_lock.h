@@ -13,7 +13,7 @@ class PortLock {
  public:
   // Waits until no other test holds the port.
   explicit PortLock(int port) {
-    std::string path = "/tmp/catalogo-port-" + std::to_string(port) + ".lock";
+    std::string path = "/tmp/catalogo-e2e-" + std::to_string(port) + ".lock";
     fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (fd_ >= 0 && flock(fd_, LOCK_EX) != 0) {
       close(fd_);
