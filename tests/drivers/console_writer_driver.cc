@@ -19,8 +19,12 @@
 //   child:C      runs the command line C as a child process and waits
 //   wait         waits for a typed line (ReadChar, SkipLine)
 //   read         reads a typed line and writes "[line]" as a line
+//   spin         makes console calls that change nothing until a byte can
+//                be read from the standard input (which it leaves there)
 //
 // T and C take the escapes \n \r \t \e \\ and \xHH.
+#include <poll.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -157,6 +161,13 @@ void Body() {
       CheckIo();
       SkipLine(ConsoleInput);
       CheckIo();
+    } else if (name == "spin") {
+      platform::ConsoleScreenBufferInfo info{};
+      pollfd input{0, POLLIN, 0};
+      while (poll(&input, 1, 0) == 0) {
+        platform::GetConsoleScreenBufferInfo(
+            platform::GetStdHandle(platform::STD_OUTPUT_HANDLE), &info);
+      }
     } else if (name == "read") {
       ShortText line = ReadString(ConsoleInput, 255);
       CheckIo();

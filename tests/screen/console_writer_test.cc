@@ -304,6 +304,28 @@ TEST(ConsoleWriter, NothingReachesARedirectedStandardOutput) {
   unlink(out.c_str());
 }
 
+TEST(ConsoleWriter, AChangeShowsWithinMillisecondsWithoutAPaintPoint) {
+  // The driver shows a line, then only makes console calls until a key
+  // comes: no key wait, no child, no end paints it meanwhile.
+  harness::Terminal terminal(Writer({"line:early", "spin"}));
+  ASSERT_TRUE(terminal.WaitForText("early")) << terminal.Describe();
+  EXPECT_TRUE(terminal.Running());
+  terminal.Type("x");
+  RunToEnd(terminal);
+}
+
+TEST(ConsoleWriter, WorksWhenTheStandardInputIsNotTheTerminal) {
+  harness::Options options =
+      Writer({"stdout:one\r\ntwo", "text:X", "push", "line:", "line:Y"});
+  options.standardInput = harness::Options::Input::closed;
+  harness::Terminal terminal(options);
+  RunToEnd(terminal);
+  EXPECT_EQ(terminal.Row(0), "one");
+  EXPECT_EQ(terminal.Row(1), "twoX");
+  EXPECT_EQ(terminal.Row(2), "Y");
+  EXPECT_EQ(terminal.Cursor(), (harness::Position{3, 0}));
+}
+
 TEST(ConsoleWriter, ATerminalThatDoesNotAnswerGetsTheBottomRow) {
   harness::Options options =
       Writer({"text:abc", "push", "stdout:\\r\\nout\\r\\n", "text:def", "push"});
