@@ -112,5 +112,112 @@ write("key_decoder", "alt_and_escape", b"\x1bx\x1b\x1b\x1b[\x1b")
 write("key_decoder", "focus_and_reports", b"\x1b[I\x1b[O\x1b[12;40R\x1b[?1;2c")
 write("key_decoder", "utf8_edges", "€‚\u00a0".encode() + b"\xc3\xe2\x82\xff\xf4\x90")
 
+
+# --- cursor_report: the key-buffer choice (a bool at the tail), then bytes
+
+for name, typed in (("report_alone", b"\x1b[12;5R"),
+                    ("keys_around_report", b"ab\x1b[3;40Rcd\x1b[A"),
+                    ("escape_then_report", b"\x1b\x1b[1;2R\x1b[12R\x1b[1;2")):
+    write("cursor_report", name, typed + bytes([0]))
+
+
+# --- console_output: console calls as the target takes them; integers from
+# --- the tail, texts from the head (a backslash and another byte end one)
+
+class Calls:
+    STEPS = ["writeCharacters", "writeAttributes", "fillCharacters",
+             "fillAttributes", "scroll", "setCursor", "paint",
+             "foreignOutput", "resize"]
+
+    def __init__(self, columns, rows, line_feed_returns):
+        self.head = bytearray()
+        self.tail = Tail()
+        self.columns = columns
+        self.rows = rows
+        self.tail.integral(columns - 2, 1)
+        self.tail.integral(rows - 1, 1)
+        self.tail.integral(int(line_feed_returns), 1)
+
+    def step(self, name):
+        self.tail.integral(self.STEPS.index(name), 1)
+
+    def cell(self, x, y):
+        self.tail.integral(x + 1, 1)
+        self.tail.integral(y + 1, 1)
+
+    def text(self, content):
+        self.head += content.replace(b"\\", b"\\\\") + b"\\."
+
+    def write(self, x, y, content):
+        self.step("writeCharacters")
+        self.cell(x, y)
+        self.text(content)
+
+    def fill(self, x, y, length, character=32, attribute=7):
+        self.step("fillCharacters")
+        self.tail.integral(character, 1)
+        self.tail.integral(length, 2)
+        self.cell(x, y)
+        self.step("fillAttributes")
+        self.tail.integral(attribute, 2)
+        self.tail.integral(length, 2)
+        self.cell(x, y)
+
+    def scroll_up(self):
+        self.step("scroll")
+        for value in (0, 1, self.columns - 1, self.rows - 1):  # source
+            self.tail.integral(value + 3, 1)
+        self.tail.integral(1, 1)  # clipped
+        for value in (0, 0, self.columns - 1, self.rows - 1):  # clip
+            self.tail.integral(value + 3, 1)
+        self.cell(0, 0)
+        self.tail.integral(32, 1)
+        self.tail.integral(7, 2)
+
+    def cursor(self, x, y):
+        self.step("setCursor")
+        self.cell(x, y)
+
+    def resize(self, columns, rows):
+        self.step("resize")
+        self.tail.integral(columns - 2, 1)
+        self.tail.integral(rows - 1, 1)
+
+    def foreign(self, content):
+        self.step("foreignOutput")
+        self.text(content)
+
+    def bytes(self):
+        return bytes(self.head) + self.tail.bytes()
+
+
+menu = Calls(80, 25, True)
+menu.fill(0, 0, 80 * 25)
+for row in range(24):
+    menu.write(0, row, b"%c para descargar Elemento %d" % (65 + row, row))
+menu.cursor(2, 24)
+menu.step("paint")
+menu.scroll_up()
+menu.write(0, 24, b"> ")
+menu.cursor(2, 24)
+write("console_output", "menu_and_scroll", menu.bytes())
+
+cells = Calls(20, 6, False)
+cells.fill(0, 0, 120, 0, 0x1E)
+cells.write(0, 0, bytes(range(256))[:120])
+cells.cursor(19, 5)
+write("console_output", "every_byte_in_colour", cells.bytes())
+
+resized = Calls(30, 10, True)
+resized.write(0, 9, b"bottom row of the window")
+resized.cursor(5, 9)
+resized.step("paint")
+resized.resize(20, 5)
+resized.step("paint")
+resized.resize(40, 12)
+resized.foreign(b"wget: 100% [=====>]")
+resized.write(3, 3, b"after")
+write("console_output", "resize_and_foreign_output", resized.bytes())
+
 if __name__ == "__main__" and len(sys.argv) > 1:
     sys.exit("usage: fuzz/make_seeds.py")
