@@ -50,6 +50,7 @@ constexpr unsigned callsPerClockCheck = 16;
 // Size taken when the terminal reports none.
 constexpr int fallbackColumns = 80;
 constexpr int fallbackRows = 24;
+constexpr int maxSide = 1024;
 
 // ---------------------------------------------------------------------------
 // The process-wide record of the terminal
@@ -109,16 +110,24 @@ void TerminalSize(int* columns, int* rows) {
     *rows = fallbackRows;
     return;
   }
-  *columns = size.ws_col;
-  *rows = size.ws_row;
+  // A size beyond any real terminal is taken as its largest sensible part.
+  *columns = size.ws_col < maxSide ? size.ws_col : maxSide;
+  *rows = size.ws_row < maxSide ? size.ws_row : maxSide;
 }
 
+// Writes every byte; a terminal left non-blocking by someone who shares it
+// is waited for. A terminal that is gone takes nothing: the console calls
+// report no failure.
 void WriteAll(const char* bytes, std::size_t length) {
   while (length > 0) {
     ssize_t count = write(STDOUT_FILENO, bytes, length);
     if (count < 0) {
       if (errno == EINTR) continue;
-      return;  // the terminal is gone: the console calls report nothing
+      if (errno == EAGAIN) {
+        pollfd output{STDOUT_FILENO, POLLOUT, 0};
+        if (poll(&output, 1, -1) >= 0 || errno == EINTR) continue;
+      }
+      return;
     }
     bytes += count;
     length -= static_cast<std::size_t>(count);
