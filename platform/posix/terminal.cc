@@ -17,6 +17,13 @@
 // row, where output that ended with a line end leaves it, and is not asked
 // again; the next paint moves the cursor there, so that the assumption
 // holds, and a late answer is dropped from the key bytes.
+//
+// Signals: SIGINT, SIGTERM, SIGHUP and SIGQUIT restore the terminal's mode
+// and then end the process by the same signal; SIGTSTP restores it before
+// the stop, and after a continue the console takes the terminal again and
+// paints every cell it knows anew; SIGWINCH makes the next paint show the
+// buffer on the terminal's new size. A signal that was ignored or handled
+// when the console started is left as it was.
 #include "platform/posix/terminal.h"
 
 #include <errno.h>
