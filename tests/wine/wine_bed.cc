@@ -85,7 +85,7 @@ std::string Missing(Build build) {
   if (FindOnPath("wine").empty()) return "wine is not installed (scripts/install-deps)";
   if (!fs::exists(windowsProgram)) {
     return "no Windows executable at " + windowsProgram.string() +
-           " (build it, or set CATALOGO_WINDOWS_EXE)";
+           " (build the Windows tree, or set CATALOGO_WINDOWS_EXE)";
   }
   if (!fs::exists(winePrefix / prefixStamp)) {
     return "no Wine prefix at " + winePrefix.string() +

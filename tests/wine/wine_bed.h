@@ -1,7 +1,9 @@
-// The Wine test bed: runs the Windows build's catalogo.exe under Wine in
-// the real-terminal harness, the same way as the native program, so that
-// one scenario can run against both builds and their screens be compared
-// cell for cell.
+// The Wine test bed: runs the Windows build under Wine in the real-terminal
+// harness, the same way as the native program, so that one scenario can
+// run against both builds and their screens be compared cell for cell.
+// Both builds run their copies for the end-to-end test server
+// (catalogo_e2e and catalogo_e2e.exe), which differ from the product only
+// in the base address.
 //
 // Under Wine the program runs in a private prefix in the build tree (made
 // once by scripts/wine-prefix, a ctest fixture), headless (no display, the
@@ -109,7 +111,8 @@ struct Entry {
 // a wget configuration that keeps wget quiet (its output would otherwise
 // reach the terminal behind the console's back) and, once started, the
 // test catalogue server on the port of the programs' base address. The
-// port is locked machine-wide while the stage lives.
+// port is locked machine-wide while the stage lives, as the other
+// end-to-end tests lock it.
 class Stage {
  public:
   Stage();
