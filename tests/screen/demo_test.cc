@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <regex>
 #include <string>
 
@@ -48,23 +49,6 @@ int BindDemoPort() {
   return s;
 }
 
-// The demo needs wget and python3 (scripts/install-deps installs them).
-bool ToolsMissing() {
-  return access("/usr/bin/wget", X_OK) != 0 ||
-         access("/usr/bin/python3", X_OK) != 0;
-}
-
-#define REQUIRE_DEMO_TOOLS()                                        \
-  do {                                                              \
-    const char* ci_ = getenv("CI");                                 \
-    if (ToolsMissing()) {                                           \
-      if (ci_ != nullptr && std::string(ci_) == "true") {           \
-        FAIL() << "wget or python3 is missing (CI=true)";           \
-      }                                                             \
-      GTEST_SKIP() << "wget or python3 is missing";                 \
-    }                                                               \
-  } while (false)
-
 // A wgetrc of the user's or the system's must not change what wget does
 // here: the demo runs with empty ones from `dir`.
 harness::Options DemoOptions(const fs::path& dir) {
@@ -79,9 +63,24 @@ harness::Options DemoOptions(const fs::path& dir) {
   return options;
 }
 
+// Each test has the demo's port to itself: locked against the other tests,
+// and checked free. The demo needs wget and python3 (scripts/install-deps).
 class Demo : public ::testing::Test {
  protected:
   void SetUp() override {
+    if (access("/usr/bin/wget", X_OK) != 0 ||
+        access("/usr/bin/python3", X_OK) != 0) {
+      const char* ci = getenv("CI");
+      if (ci != nullptr && std::string(ci) == "true") {
+        FAIL() << "wget or python3 is missing (CI=true)";
+      }
+      GTEST_SKIP() << "wget or python3 is missing";
+    }
+    lock_ = std::make_unique<PortLock>(demoPort);
+    ASSERT_TRUE(lock_->Held());
+    int probe = BindDemoPort();
+    ASSERT_GE(probe, 0) << "port " << demoPort << " is taken: is a demo running?";
+    close(probe);
     char pattern[] = "/tmp/catalogo-demo-test-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
@@ -89,17 +88,12 @@ class Demo : public ::testing::Test {
   void TearDown() override {
     if (!dir_.empty()) fs::remove_all(dir_);
   }
+
+  std::unique_ptr<PortLock> lock_;
   fs::path dir_;
 };
 
 TEST_F(Demo, RunsTheProgramAgainstTheDemoCatalogue) {
-  REQUIRE_DEMO_TOOLS();
-  PortLock lock(demoPort);
-  ASSERT_TRUE(lock.Held());
-  int probe = BindDemoPort();
-  ASSERT_GE(probe, 0) << "port " << demoPort << " is taken: is a demo running?";
-  close(probe);
-
   harness::Terminal terminal(DemoOptions(dir_));
   ASSERT_TRUE(terminal.Started()) << terminal.StartError();
   // Five entries, an empty line, the prompt.
@@ -138,17 +132,14 @@ TEST_F(Demo, RunsTheProgramAgainstTheDemoCatalogue) {
   fs::remove_all(downloads.parent_path());
 
   // The server has stopped with the program.
-  probe = BindDemoPort();
+  int probe = BindDemoPort();
   EXPECT_GE(probe, 0) << "the demo server still listens";
   if (probe >= 0) close(probe);
 }
 
 TEST_F(Demo, SaysSoWhenThePortIsTaken) {
-  REQUIRE_DEMO_TOOLS();
-  PortLock lock(demoPort);
-  ASSERT_TRUE(lock.Held());
   int taken = BindDemoPort();
-  ASSERT_GE(taken, 0) << "port " << demoPort << " is taken: is a demo running?";
+  ASSERT_GE(taken, 0);
   ASSERT_EQ(listen(taken, 1), 0);
 
   harness::Terminal terminal(DemoOptions(dir_));

@@ -7,12 +7,8 @@
 // the tests take a machine-wide lock on it, one at a time.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,10 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/catalogue_server.h"
 #include "tests/e2e/port_lock.h"
 #include "tests/harness/terminal.h"
-
-extern char** environ;
 
 namespace {
 
@@ -34,7 +29,6 @@ namespace fs = std::filesystem;
 
 const std::string programPath = CATALOGO_E2E_PATH;
 const std::string serverPort = std::to_string(CATALOGO_E2E_PORT);
-const std::string serverScript = CATALOGUE_SERVER_SCRIPT;
 const std::string python = PYTHON3_PATH;
 const std::string wget = WGET_PATH;
 // The path of the test copy's base address on the server.
@@ -48,21 +42,6 @@ struct Entry {
   std::string name;  // Windows-1252 bytes
   std::string path;
 };
-
-// What the terminal shows for Windows-1252 text whose letters are all in
-// the Latin-1 range (the accented letters of Spanish).
-std::string Shown(const std::string& windows1252) {
-  std::string utf8;
-  for (unsigned char c : windows1252) {
-    if (c < 0x80) {
-      utf8 += static_cast<char>(c);
-    } else {
-      utf8 += static_cast<char>(0xC0 | (c >> 6));
-      utf8 += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return utf8;
-}
 
 std::vector<std::string> MenuOf(const std::vector<Entry>& entries) {
   std::vector<std::string> lines;
@@ -81,61 +60,6 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
   fs::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary) << bytes;
 }
-
-// The catalogue server, a child of the test, stopped with it.
-class Server {
- public:
-  Server(const fs::path& root, const fs::path& log,
-         const std::vector<std::string>& faults) {
-    std::vector<std::string> argv = {python,        serverScript,
-                                     "--root",      root.string(),
-                                     "--log",       log.string(),
-                                     "--port",      serverPort};
-    argv.insert(argv.end(), faults.begin(), faults.end());
-    std::vector<char*> pointers;
-    for (std::string& a : argv) pointers.push_back(a.data());
-    pointers.push_back(nullptr);
-
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    if (posix_spawn(&pid_, python.c_str(), &actions, nullptr, pointers.data(),
-                    environ) != 0) {
-      pid_ = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    // It says "listening PORT" once it accepts connections, or ends.
-    std::string said;
-    pollfd ready{out[0], POLLIN, 0};
-    while (said.find('\n') == std::string::npos &&
-           poll(&ready, 1, harness::defaultTimeoutMs) == 1) {
-      char bytes[64];
-      ssize_t count = read(out[0], bytes, sizeof bytes);
-      if (count <= 0) break;
-      said.append(bytes, static_cast<std::size_t>(count));
-    }
-    close(out[0]);
-    listening_ = said == "listening " + serverPort + "\n";
-  }
-  ~Server() { Stop(); }
-
-  bool Listening() const { return listening_; }
-
-  void Stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    int status;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  bool listening_ = false;
-};
 
 class ProgramRun : public ::testing::Test {
  protected:
@@ -197,8 +121,8 @@ class ProgramRun : public ::testing::Test {
   }
 
   void StartServer(const std::vector<std::string>& faults = {}) {
-    server_ = std::make_unique<Server>(dir_ / "root", dir_ / "requests.log",
-                                       faults);
+    server_ = std::make_unique<CatalogueServer>(
+        python, dir_ / "root", dir_ / "requests.log", CATALOGO_E2E_PORT, faults);
     ASSERT_TRUE(server_->Listening())
         << "the test server could not listen on 127.0.0.1:" << serverPort;
   }
@@ -292,7 +216,7 @@ class ProgramRun : public ::testing::Test {
 
   fs::path dir_;
   std::unique_ptr<PortLock> lock_;
-  std::unique_ptr<Server> server_;
+  std::unique_ptr<CatalogueServer> server_;
   std::unique_ptr<harness::Terminal> terminal_;
 };
 
