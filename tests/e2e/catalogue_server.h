@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -77,6 +78,18 @@ class CatalogueServer {
   pid_t pid_ = -1;
   bool listening_ = false;
 };
+
+// Skips the test when `missing` holds; with CI=true, fails it instead.
+#define E2E_REQUIRE_TOOLS(missing)                                   \
+  do {                                                               \
+    if (missing) {                                                   \
+      const char* ci_ = getenv("CI");                                \
+      if (ci_ != nullptr && std::string(ci_) == "true") {            \
+        FAIL() << "wget or python3 is missing (CI=true)";            \
+      }                                                              \
+      GTEST_SKIP() << "wget or python3 is missing";                  \
+    }                                                                \
+  } while (false)
 
 // What the terminal shows for Windows-1252 text whose letters are all in
 // the Latin-1 range (the accented letters of Spanish): their UTF-8.

@@ -14,6 +14,7 @@
 #include <regex>
 #include <string>
 
+#include "tests/e2e/catalogue_server.h"
 #include "tests/e2e/port_lock.h"
 #include "tests/harness/terminal.h"
 
@@ -68,14 +69,8 @@ harness::Options DemoOptions(const fs::path& dir) {
 class Demo : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (access("/usr/bin/wget", X_OK) != 0 ||
-        access("/usr/bin/python3", X_OK) != 0) {
-      const char* ci = getenv("CI");
-      if (ci != nullptr && std::string(ci) == "true") {
-        FAIL() << "wget or python3 is missing (CI=true)";
-      }
-      GTEST_SKIP() << "wget or python3 is missing";
-    }
+    E2E_REQUIRE_TOOLS(access("/usr/bin/wget", X_OK) != 0 ||
+                      access("/usr/bin/python3", X_OK) != 0);
     lock_ = std::make_unique<PortLock>(demoPort);
     ASSERT_TRUE(lock_->Held());
     int probe = BindDemoPort();

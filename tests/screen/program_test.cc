@@ -64,13 +64,7 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
 class ProgramRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (python.empty() || wget.empty()) {
-      const char* ci = getenv("CI");
-      if (ci != nullptr && std::string(ci) == "true") {
-        FAIL() << "python3 or wget is missing (scripts/install-deps)";
-      }
-      GTEST_SKIP() << "python3 or wget is missing";
-    }
+    E2E_REQUIRE_TOOLS(python.empty() || wget.empty());
     lock_ = std::make_unique<PortLock>(CATALOGO_E2E_PORT);
     ASSERT_TRUE(lock_->Held());
 
