@@ -7,8 +7,12 @@
 // other handle, and the standard input when it is no such terminal, is no
 // console: both calls fail, as on Windows.
 //
-// The program polls every millisecond while it waits for a key, so a poll
-// that finds nothing costs one read of the terminal and nothing more.
+// The key reader polls every millisecond while it waits for a key, so a
+// poll that finds nothing costs one read of the terminal and nothing more.
+// The sleep between two such polls waits on the terminal's input instead:
+// it ends at the first byte typed, so a key is taken at once, and while
+// nothing is typed the process wakes a few times a second rather than a
+// thousand (see Sleep).
 #include <time.h>
 
 #include <cstring>
@@ -31,6 +35,15 @@ constexpr int escapeWaitMs = 50;
 // fit in the event queue.
 std::uint8_t pendingBytes[256];
 int pendingByteCount;
+
+// How long a sleep of the key reader waits for the terminal's input at
+// most: a bound, in case anything but a byte on the input should make a
+// poll worth while.
+constexpr int keyWaitMs = 50;
+
+// The last event count found the console's queue empty: the key reader is
+// waiting for a key, and its next sleep may wait on the input.
+bool awaitingKey;
 
 // Decoded events, oldest first.
 constexpr int eventCapacity = 64;
@@ -105,6 +118,7 @@ bool GetNumberOfConsoleInputEvents(Handle console, std::uint32_t* count) {
     return false;
   }
   *count = static_cast<std::uint32_t>(eventCount);
+  awaitingKey = eventCount == 0;
   return true;
 }
 
@@ -132,7 +146,18 @@ bool ReadConsoleInputA(Handle console, InputRecord* records,
   return true;
 }
 
+// A sleep right after an empty event count is the key reader's wait for
+// a key: it waits on the terminal's input for keyWaitMs (or `milliseconds`
+// when longer) and ends as soon as a byte arrives, which stays queued for
+// the next count. Every other sleep lasts its time.
 void Sleep(std::uint32_t milliseconds) {
+  if (awaitingKey) {
+    awaitingKey = false;
+    int wait = milliseconds > keyWaitMs ? static_cast<int>(milliseconds)
+                                        : keyWaitMs;
+    int received = 0;
+    if (ReadMoreBytes(wait, &received)) return;
+  }
   timespec delay{static_cast<time_t>(milliseconds / 1000),
                  static_cast<long>(milliseconds % 1000) * 1000000L};
   while (nanosleep(&delay, &delay) != 0) {
