@@ -2,8 +2,11 @@
 // until the screen shows the prompt "> ", and measures the command's own
 // process there:
 //
-//   ptyrun [--dir DIR] [--idle SECONDS] [--finish TEXT] [--timeout SECONDS]
-//          -- COMMAND [ARGUMENT...]
+//   ptyrun [--dir DIR] [--expect TEXT] [--idle SECONDS] [--finish TEXT]
+//          [--timeout SECONDS] -- COMMAND [ARGUMENT...]
+//
+// With --expect, the screen must show TEXT along with the prompt (the last
+// menu line, say), or the run is no measurement of a working program.
 //
 // Prints key=value lines on the standard output:
 //   terminal_bytes, terminal_chunks  what reached the terminal up to the
@@ -37,6 +40,7 @@ namespace {
 
 struct Options {
   std::string directory;
+  std::string expect;
   double idleSeconds = 0;
   const char* finish = nullptr;
   double timeoutSeconds = 60;
@@ -51,6 +55,8 @@ Options ParseOptions(int argc, char** argv) {
     if (option == "--") break;
     if (option == "--dir") {
       options.directory = argv[++i];
+    } else if (option == "--expect") {
+      options.expect = argv[++i];
     } else if (option == "--idle") {
       options.idleSeconds = atof(argv[++i]);
     } else if (option == "--finish") {
@@ -63,8 +69,8 @@ Options ParseOptions(int argc, char** argv) {
   }
   if (i + 1 >= argc || std::strcmp(argv[i], "--") != 0) {
     fprintf(stderr,
-            "usage: ptyrun [--dir DIR] [--idle SECONDS] [--finish TEXT] "
-            "[--timeout SECONDS] -- COMMAND [ARGUMENT...]\n");
+            "usage: ptyrun [--dir DIR] [--expect TEXT] [--idle SECONDS] "
+            "[--finish TEXT] [--timeout SECONDS] -- COMMAND [ARGUMENT...]\n");
     exit(2);
   }
   options.command.assign(argv + i + 1, argv + argc);
@@ -147,6 +153,9 @@ int main(int argc, char** argv) {
     Fail("no prompt in time", terminal);
   }
   std::uint64_t cpuAtPrompt = CpuNanoseconds(pid);
+  if (terminal.Screen().find(options.expect) == std::string::npos) {
+    Fail("the screen does not show what was expected", terminal);
+  }
   printf("terminal_bytes=%llu\nterminal_chunks=%llu\ncursor_queries=%llu\n",
          static_cast<unsigned long long>(terminal.BytesReceived()),
          static_cast<unsigned long long>(terminal.ReadChunks()),

@@ -10,9 +10,10 @@ static char keys[slots];
 static char names[slots][textSize];
 static char line[4096];
 
-/* Line i of the file without its line end, cut at textSize - 1 bytes; only
- * its first byte when `texts` is null. The number of lines, or -1. */
-static int ReadLines(const char *path, char (*texts)[textSize]) {
+/* Line i of the file without its line end, cut at textSize - 1 bytes, into
+ * texts[i], and its first byte into firstBytes[i]; either may be null. The
+ * number of lines, or -1. */
+static int ReadLines(const char *path, char (*texts)[textSize], char *firstBytes) {
   FILE *file = fopen(path, "rb");
   int count = 0;
   if (file == NULL) return -1;
@@ -22,9 +23,8 @@ static int ReadLines(const char *path, char (*texts)[textSize]) {
     if (texts != NULL) {
       memcpy(texts[count], line, length);
       texts[count][length] = 0;
-    } else {
-      keys[count] = line[0];
     }
+    if (firstBytes != NULL) firstBytes[count] = line[0];
     ++count;
   }
   fclose(file);
@@ -33,6 +33,8 @@ static int ReadLines(const char *path, char (*texts)[textSize]) {
 
 /* The number of entries, or -1 when a file cannot be read. */
 static int LoadCatalogueFiles(void) {
-  if (ReadLines("1.zvd", NULL) < 0 || ReadLines("2.zvd", names) < 0) return -1;
-  return ReadLines("3.zvd", NULL);
+  if (ReadLines("1.zvd", NULL, keys) < 0 || ReadLines("2.zvd", names, NULL) < 0) {
+    return -1;
+  }
+  return ReadLines("3.zvd", NULL, NULL);
 }
