@@ -97,7 +97,12 @@ WindowHandle SetActiveWindow(WindowHandle window) {
   return ::SetActiveWindow(static_cast<HWND>(window));
 }
 
+// A zero-time wait on the console input first: a real console answers it at
+// once and it changes nothing there, but some console hosts take the
+// terminal's pending bytes into events only while a read or wait is under
+// way, and would otherwise never report a key to a caller that only counts.
 bool GetNumberOfConsoleInputEvents(Handle console, std::uint32_t* count) {
+  ::WaitForSingleObject(console, 0);
   DWORD events = 0;
   BOOL ok = ::GetNumberOfConsoleInputEvents(console, &events);
   *count = events;
