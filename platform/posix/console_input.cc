@@ -13,7 +13,10 @@
 // it ends at the first byte typed, so a key is taken at once, and while
 // nothing is typed the process wakes a few times a second rather than a
 // thousand (see Sleep).
+#include <errno.h>
+#include <fcntl.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cstring>
 
@@ -24,6 +27,20 @@
 
 namespace platform {
 namespace {
+
+// A process started with its standard input closed: descriptor 0 is free,
+// and the next descriptor the process opens (the terminal, a catalogue
+// file) would become its standard input. /dev/null takes it at start, so
+// that reads of the standard input see the end of the data at once, as
+// they fail on Windows when there is no standard input.
+struct KeepStandardInputClosed {
+  KeepStandardInputClosed() {
+    if (fcntl(STDIN_FILENO, F_GETFD) == -1 && errno == EBADF) {
+      int fd = open("/dev/null", O_RDONLY);
+      if (fd > STDIN_FILENO) close(fd);
+    }
+  }
+} keepStandardInputClosed;
 
 // How long an ESC waits for the rest of an escape sequence before it is
 // taken as the Esc key (or as Alt with what follows). A terminal sends a

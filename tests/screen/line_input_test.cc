@@ -88,6 +88,19 @@ TEST(LineInput, AClosedStandardInputEndsTheRun) {
   EXPECT_EQ(run.output, "end\r\n");
 }
 
+// With the output on the terminal, the terminal is opened for its reports:
+// it must not take the closed input's descriptor and become the input.
+TEST(LineInput, AClosedStandardInputEndsTheRunInATerminal) {
+  harness::Options options = Driver(20);
+  options.standardInput = harness::Options::Input::closed;
+  harness::Terminal terminal(options);
+  ASSERT_TRUE(terminal.Started()) << terminal.StartError();
+  ASSERT_TRUE(terminal.WaitForExit()) << terminal.Describe();
+  EXPECT_EQ(terminal.ExitCode(), 0);
+  EXPECT_NE(terminal.Screen().find("end"), std::string::npos)
+      << terminal.Describe();
+}
+
 TEST(LineInput, AnEmptyFileEndsTheRun) {
   FileRun run = RunWithInput(harness::Options::Input::file, "");
   ASSERT_TRUE(run.ended) << run.describe;
