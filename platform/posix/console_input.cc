@@ -11,7 +11,7 @@
 // poll that finds nothing costs one read of the terminal and nothing more.
 // The sleep between two such polls waits on the terminal's input instead:
 // it ends at the first byte typed, so a key is taken at once, and while
-// nothing is typed the process wakes a few times a second rather than a
+// nothing is typed the process wakes twenty times a second rather than a
 // thousand (see Sleep).
 #include <errno.h>
 #include <fcntl.h>
