@@ -6,7 +6,6 @@ layout. Integers are laid out as FuzzedDataProvider takes them: from the
 tail of the input backwards, the last byte the most significant.
 """
 import os
-import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -218,6 +217,3 @@ resized.resize(40, 12)
 resized.foreign(b"wget: 100% [=====>]")
 resized.write(3, 3, b"after")
 write("console_output", "resize_and_foreign_output", resized.bytes())
-
-if __name__ == "__main__" and len(sys.argv) > 1:
-    sys.exit("usage: fuzz/make_seeds.py")
