@@ -144,11 +144,14 @@ int VisibleColumns(const ScreenBuffer& screen, const TerminalImage& image) {
 
 // The buffer row on the terminal's top row: 0 when the terminal is tall
 // enough, else the bottom rows of the buffer, moved up if the cursor is
-// above them.
+// above them just so far that the cursor is on the terminal's bottom row,
+// with the text written before it in view above it.
 int ViewTop(const ScreenBuffer& screen, const TerminalImage& image) {
   if (image.rows >= screen.rows) return 0;
   int top = screen.rows - image.rows;
-  if (screen.cursorKnown && screen.cursorRow < top) top = screen.cursorRow;
+  if (screen.cursorKnown && screen.cursorRow < top) {
+    top = std::max(0, screen.cursorRow - image.rows + 1);
+  }
   return top;
 }
 
