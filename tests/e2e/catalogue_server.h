@@ -20,7 +20,7 @@ extern char** environ;
 
 // Serves `root` on 127.0.0.1:`port` until stopped or destroyed, logging
 // each request path to `log`. `faults` are further arguments of the script
-// (--status PATH=CODE, --short PATH).
+// (--status PATH=CODE, --short PATH, --slow PATH).
 class CatalogueServer {
  public:
   CatalogueServer(const std::string& python, const std::filesystem::path& root,

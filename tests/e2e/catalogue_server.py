@@ -9,6 +9,7 @@ Faults on request, each for one exact request path:
   --status PATH=CODE   answer CODE (such as 404) with a short body
   --short PATH         announce the whole file but send only its first half,
                        then close the connection
+  --slow PATH          read the request and answer nothing for an hour
 
 Once it accepts connections the server prints "listening PORT" on its
 standard output (useful with --port 0); it ends on SIGTERM or SIGINT.
@@ -20,6 +21,7 @@ import functools
 import http.server
 import signal
 import sys
+import time
 
 
 def parse_arguments():
@@ -31,6 +33,8 @@ def parse_arguments():
                         metavar="PATH=CODE")
     parser.add_argument("--short", action="append", default=[],
                         metavar="PATH")
+    parser.add_argument("--slow", action="append", default=[],
+                        metavar="PATH")
     return parser.parse_args()
 
 
@@ -39,6 +43,7 @@ class Handler(http.server.SimpleHTTPRequestHandler):
     log_path = None
     statuses = {}
     short_paths = set()
+    slow_paths = set()
 
     def do_GET(self):
         with open(self.log_path, "a", encoding="latin-1") as log:
@@ -48,6 +53,10 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             return
         if self.path in self.short_paths:
             self.send_short()
+            return
+        if self.path in self.slow_paths:
+            # A daemon thread: the server's end does not wait for it.
+            time.sleep(3600)
             return
         super().do_GET()
 
@@ -74,6 +83,7 @@ def main():
         path, _, code = item.rpartition("=")
         Handler.statuses[path] = int(code)
     Handler.short_paths = set(arguments.short)
+    Handler.slow_paths = set(arguments.slow)
     handler = functools.partial(Handler, directory=arguments.root)
     server = http.server.ThreadingHTTPServer(("127.0.0.1", arguments.port),
                                              handler)
