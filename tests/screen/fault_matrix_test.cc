@@ -544,8 +544,10 @@ class FaultMatrix : public ::testing::TestWithParam<Row> {
     held_.reset();
     server_.reset();
     if (!dir_.empty()) {
-      fs::permissions(Work(""), fs::perms::owner_all, fs::perm_options::add);
-      fs::remove_all(dir_);
+      std::error_code ignored;
+      fs::permissions(Work(""), fs::perms::owner_all, fs::perm_options::add,
+                      ignored);
+      fs::remove_all(dir_, ignored);
     }
     lock_.reset();
   }
