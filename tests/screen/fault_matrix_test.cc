@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "tests/e2e/catalogue_server.h"
+#include "tests/e2e/files.h"
 #include "tests/e2e/port_lock.h"
 #include "tests/harness/terminal.h"
 
@@ -434,20 +435,13 @@ std::string TestName(const char* fault) {
 // Files and processes
 // ---------------------------------------------------------------------------
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+using e2e::ReadBytes;
+using e2e::WriteBytes;
 
 void WriteCatalogue(const fs::path& dir, const CatalogueFiles& files) {
-  WriteFile(dir / "1.zvd", files[0]);
-  WriteFile(dir / "2.zvd", files[1]);
-  WriteFile(dir / "3.zvd", files[2]);
+  WriteBytes(dir / "1.zvd", files[0]);
+  WriteBytes(dir / "2.zvd", files[1]);
+  WriteBytes(dir / "3.zvd", files[2]);
 }
 
 // tests/drivers/hold_file, holding a file open (share mode 0) until it is
@@ -529,10 +523,10 @@ class FaultMatrix : public ::testing::TestWithParam<Row> {
     fs::create_directories(dir_ / "empty");
     // wget reads no configuration but ours, goes through no proxy, tries
     // once and waits a bounded time.
-    WriteFile(dir_ / "wgetrc", "use_proxy = off\nhsts = off\ntries = 1\n"
+    WriteBytes(dir_ / "wgetrc", "use_proxy = off\nhsts = off\ntries = 1\n"
                                "timeout = " +
                                    std::to_string(wgetTimeoutSeconds) + "\n");
-    WriteFile(dir_ / "system-wgetrc", "");
+    WriteBytes(dir_ / "system-wgetrc", "");
     for (const char* proxy : {"http_proxy", "HTTP_PROXY", "https_proxy",
                               "HTTPS_PROXY", "no_proxy", "NO_PROXY"}) {
       unsetenv(proxy);
@@ -561,7 +555,7 @@ class FaultMatrix : public ::testing::TestWithParam<Row> {
     WriteCatalogue(Served(""), FilesOf(row.served));
     for (const auto* entries : {&row.served, &earlierCatalogue}) {
       for (const Entry& e : *entries) {
-        WriteFile(Served(e.path),
+        WriteBytes(Served(e.path),
                   "contenido de " + e.path + "\r\n" + std::string(4000, 'x'));
       }
     }
@@ -690,7 +684,7 @@ class FaultMatrix : public ::testing::TestWithParam<Row> {
       const char* names[] = {"1.zvd", "2.zvd", "3.zvd"};
       for (int i = 0; i < 3; ++i) {
         EXPECT_TRUE(fs::exists(Work(names[i]))) << names[i];
-        EXPECT_EQ(ReadFile(Work(names[i])), (*row.catalogueAfter)[i])
+        EXPECT_EQ(ReadBytes(Work(names[i])), (*row.catalogueAfter)[i])
             << names[i];
       }
     } else {
@@ -700,14 +694,14 @@ class FaultMatrix : public ::testing::TestWithParam<Row> {
     }
     if (row.chosenPath.empty()) return;
     fs::path saved = Work(fs::path(row.chosenPath).filename().string());
-    std::string whole = ReadFile(Served(row.chosenPath));
+    std::string whole = ReadBytes(Served(row.chosenPath));
     switch (row.download) {
       case Download::complete:
-        EXPECT_EQ(ReadFile(saved), whole);
+        EXPECT_EQ(ReadBytes(saved), whole);
         break;
       case Download::partial: {
         ASSERT_TRUE(fs::exists(saved));
-        std::string part = ReadFile(saved);
+        std::string part = ReadBytes(saved);
         EXPECT_LT(part.size(), whole.size());
         EXPECT_EQ(part, whole.substr(0, part.size()));
         break;

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "tests/e2e/catalogue_server.h"
+#include "tests/e2e/files.h"
 #include "tests/e2e/port_lock.h"
 #include "tests/harness/terminal.h"
 
@@ -51,15 +52,8 @@ std::vector<std::string> MenuOf(const std::vector<Entry>& entries) {
   return lines;
 }
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+using e2e::ReadBytes;
+using e2e::WriteBytes;
 
 class ProgramRun : public ::testing::Test {
  protected:
@@ -74,8 +68,8 @@ class ProgramRun : public ::testing::Test {
     fs::create_directories(Served(""));
     fs::create_directories(Work(""));
     // wget reads no configuration but ours, and goes through no proxy.
-    WriteFile(dir_ / "wgetrc", "use_proxy = off\n");
-    WriteFile(dir_ / "system-wgetrc", "");
+    WriteBytes(dir_ / "wgetrc", "use_proxy = off\n");
+    WriteBytes(dir_ / "system-wgetrc", "");
     for (const char* proxy : {"http_proxy", "HTTP_PROXY", "https_proxy",
                               "HTTPS_PROXY", "no_proxy", "NO_PROXY"}) {
       unsetenv(proxy);
@@ -101,16 +95,16 @@ class ProgramRun : public ::testing::Test {
       names += e.name + "\r\n";
       paths += e.path + "\r\n";
     }
-    WriteFile(dir / "1.zvd", keys);
-    WriteFile(dir / "2.zvd", names);
-    WriteFile(dir / "3.zvd", paths);
+    WriteBytes(dir / "1.zvd", keys);
+    WriteBytes(dir / "2.zvd", names);
+    WriteBytes(dir / "3.zvd", paths);
   }
 
   // Serves `entries`, each with a small file of its own at its path.
   void ServeCatalogue(const std::vector<Entry>& entries) {
     WriteCatalogue(Served(""), entries);
     for (const Entry& e : entries) {
-      WriteFile(Served(e.path), "contenido de " + e.path + "\r\n\x01\xff");
+      WriteBytes(Served(e.path), "contenido de " + e.path + "\r\n\x01\xff");
     }
   }
 
@@ -248,9 +242,9 @@ TEST_F(ProgramRun, NormalRunDownloadsTheChosenEntry) {
   std::vector<std::string> expected = CatalogueRequests();
   expected.push_back(basePath + "archivos/mapa.txt");
   EXPECT_EQ(Requests(), expected);
-  EXPECT_EQ(ReadFile(Work("mapa.txt")), ReadFile(Served("archivos/mapa.txt")));
+  EXPECT_EQ(ReadBytes(Work("mapa.txt")), ReadBytes(Served("archivos/mapa.txt")));
   for (const char* file : {"1.zvd", "2.zvd", "3.zvd"}) {
-    EXPECT_EQ(ReadFile(Work(file)), ReadFile(Served(file))) << file;
+    EXPECT_EQ(ReadBytes(Work(file)), ReadBytes(Served(file))) << file;
   }
   EXPECT_EQ(WorkFiles(),
             (std::vector<std::string>{"1.zvd", "2.zvd", "3.zvd", "mapa.txt"}));
@@ -272,8 +266,8 @@ TEST_F(ProgramRun, PlainEnterAtTheConfirmationNeedsOneMoreEnter) {
   EXPECT_TRUE(terminal_->Running());
   ASSERT_NO_FATAL_FAILURE(TypeToTheEnd("\r"));
   EXPECT_EQ(terminal_->ExitCode(), 0);
-  EXPECT_EQ(ReadFile(Work("cancion.txt")),
-            ReadFile(Served("archivos/cancion.txt")));
+  EXPECT_EQ(ReadBytes(Work("cancion.txt")),
+            ReadBytes(Served("archivos/cancion.txt")));
 }
 
 TEST_F(ProgramRun, TextBeforeEnterAtTheConfirmationEndsRightAfterListo) {
@@ -284,7 +278,7 @@ TEST_F(ProgramRun, TextBeforeEnterAtTheConfirmationEndsRightAfterListo) {
   ASSERT_NO_FATAL_FAILURE(TypeToTheEnd("x\r"));
   EXPECT_EQ(terminal_->ExitCode(), 0);
   EXPECT_GE(RowOf("Listo."), 0) << terminal_->Describe();
-  EXPECT_EQ(ReadFile(Work("guia.txt")), ReadFile(Served("guia.txt")));
+  EXPECT_EQ(ReadBytes(Work("guia.txt")), ReadBytes(Served("guia.txt")));
 }
 
 // ---------------------------------------------------------------------------
@@ -403,7 +397,7 @@ TEST_F(ProgramRun, PathReachesTheServerAsOneRequestAndAddsNoOption) {
     std::vector<std::string> expected = CatalogueRequests();
     expected.push_back(c.request);
     EXPECT_EQ(Requests(), expected);
-    EXPECT_EQ(ReadFile(Work(c.saved)), ReadFile(Served(c.path)));
+    EXPECT_EQ(ReadBytes(Work(c.saved)), ReadBytes(Served(c.path)));
     EXPECT_EQ(WorkFiles().size(), 4u);
     server_.reset();
   }
@@ -421,7 +415,7 @@ TEST_F(ProgramRun, LongAddressIsNotCut) {
   ASSERT_NO_FATAL_FAILURE(TypeToTheEnd("x\r"));
   EXPECT_EQ(terminal_->ExitCode(), 0);
   EXPECT_EQ(Requests().back(), basePath + path);
-  EXPECT_EQ(ReadFile(Work(std::string(13, 'c'))), ReadFile(Served(path)));
+  EXPECT_EQ(ReadBytes(Work(std::string(13, 'c'))), ReadBytes(Served(path)));
 }
 
 // ---------------------------------------------------------------------------
@@ -461,7 +455,7 @@ TEST_F(ProgramRun, NoDownloaderOnPathCannotStart) {
   WriteCatalogue(Work(""), spanishCatalogue);
   for (const char* name : {"wget.exe", "wget"}) {
     // A shell redirection: the script's PATH holds no programs.
-    WriteFile(Work(name), "#!/bin/sh\n: > \"$0.ran\"\n");
+    WriteBytes(Work(name), "#!/bin/sh\n: > \"$0.ran\"\n");
     chmod(Work(name).c_str(), 0755);
   }
   fs::create_directories(dir_ / "empty");
