@@ -109,13 +109,31 @@ bool GetNumberOfConsoleInputEvents(Handle console, std::uint32_t* count) {
   return ok != FALSE;
 }
 
+namespace {
+
+// The character of a key event as a byte of the ANSI code page, the page
+// the line editor echoes in and the catalogue is written in; '?' for a
+// character that the page has no byte for. ReadConsoleInputA would give it
+// in the console's input code page, an OEM page on Windows: there "ñ"
+// comes as 0xA4, which echoes as "¤" and matches no key written as 0xF1.
+char AnsiCharacter(WCHAR character) {
+  if (character == 0) return 0;
+  char byte = 0;
+  BOOL defaulted = FALSE;
+  int count = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, &character,
+                                    1, &byte, 1, nullptr, &defaulted);
+  return count == 1 && !defaulted ? byte : '?';
+}
+
+}  // namespace
+
 bool ReadConsoleInputA(Handle console, InputRecord* records,
                        std::uint32_t length, std::uint32_t* read) {
   *read = 0;
   for (std::uint32_t i = 0; i < length; ++i) {
     ::INPUT_RECORD theirs{};
     DWORD count = 0;
-    if (!::ReadConsoleInputA(console, &theirs, 1, &count)) return i != 0;
+    if (!::ReadConsoleInputW(console, &theirs, 1, &count)) return i != 0;
     if (count == 0) break;
     InputRecord& ours = records[i];
     ours = InputRecord{};
@@ -126,7 +144,13 @@ bool ReadConsoleInputA(Handle console, InputRecord* records,
       ours.KeyEvent.wRepeatCount = key.wRepeatCount;
       ours.KeyEvent.wVirtualKeyCode = key.wVirtualKeyCode;
       ours.KeyEvent.wVirtualScanCode = key.wVirtualScanCode;
-      ours.KeyEvent.AsciiChar = key.uChar.AsciiChar;
+      ours.KeyEvent.AsciiChar = AnsiCharacter(key.uChar.UnicodeChar);
+      // Esc carries character 27 on a console; a host that decodes a lone
+      // ESC from a terminal may leave it 0 (Wine does), which would make
+      // it an extended key that does nothing.
+      if (key.wVirtualKeyCode == VK_ESCAPE && ours.KeyEvent.AsciiChar == 0) {
+        ours.KeyEvent.AsciiChar = 27;
+      }
       ours.KeyEvent.dwControlKeyState = key.dwControlKeyState;
     }
     *read = i + 1;

@@ -26,12 +26,74 @@ LONG WINAPI ForwardToFilter(::EXCEPTION_POINTERS* info) {
   return answer;
 }
 
+// ---------------------------------------------------------------------------
+// Stack for the filter after a stack overflow
+// ---------------------------------------------------------------------------
+
+// What the exception dispatch and the filter may use of the thread's stack
+// after a stack overflow. (The stop itself runs on a reserve stack.)
+constexpr ULONG overflowGuarantee = 64 * 1024;
+
+// Makes a stack overflow reach the filter with stack to spare.
+//
+// SetThreadStackGuarantee asks the system to raise the overflow while
+// overflowGuarantee bytes are still left. A host that commits the whole
+// stack up front instead, with one guard page just above its last,
+// no-access page (Wine does), raises it only when that guard page is
+// touched: with at most a page left, less than the dispatch needs, and the
+// process dies without a report. On such a stack a guard page is placed
+// above the guaranteed part, where the growth of the stack reaches it
+// first; the system then moves it down as on any stack, and raises the
+// overflow within the guarantee:
+//
+//   high  +------------------+
+//         |   frames ...     |  committed
+//   place +------------------+  guard page put here
+//         |   guaranteed     |  overflowGuarantee bytes
+//         +------------------+  the host's own guard page
+//   low   +------------------+  no access
+//
+// Where the stack below its used part is only reserved (Windows itself),
+// the system moves the guard page down and there is nothing to place.
+void GuaranteeStackForOverflow() {
+  ULONG size = overflowGuarantee;
+  ::SetThreadStackGuarantee(&size);
+
+  ::SYSTEM_INFO system{};
+  ::GetSystemInfo(&system);
+  ULONG_PTR page = system.dwPageSize;
+  ULONG_PTR low = 0;
+  ULONG_PTR high = 0;
+  ::GetCurrentThreadStackLimits(&low, &high);
+  ULONG_PTR place = low + 2 * page + overflowGuarantee;
+  // Never inside the part of the stack in use (a local marks its end).
+  volatile char here = 0;
+  if (place + page > reinterpret_cast<ULONG_PTR>(&here) - overflowGuarantee) {
+    return;
+  }
+  ::MEMORY_BASIC_INFORMATION found{};
+  if (::VirtualQuery(reinterpret_cast<void*>(place), &found, sizeof found) ==
+          0 ||
+      found.State != MEM_COMMIT ||
+      (found.Protect & (PAGE_GUARD | PAGE_NOACCESS)) != 0) {
+    return;
+  }
+  DWORD previous = 0;
+  ::VirtualProtect(reinterpret_cast<void*>(place), page,
+                   found.Protect | PAGE_GUARD, &previous);
+}
+
 }  // namespace
 
 TopLevelExceptionFilter SetUnhandledExceptionFilter(
     TopLevelExceptionFilter filter) {
   TopLevelExceptionFilter previous = installedFilter;
   installedFilter = filter;
+  static bool stackGuaranteed = false;
+  if (filter != nullptr && !stackGuaranteed) {
+    GuaranteeStackForOverflow();
+    stackGuaranteed = true;
+  }
   ::SetUnhandledExceptionFilter(filter != nullptr ? ForwardToFilter : nullptr);
   return previous;
 }

@@ -93,21 +93,28 @@ std::string ParseImage(std::vector<std::uint8_t> bytes, Image* image) {
   if (!magic) return "truncated optional header";
   std::uint64_t countAt;
   std::uint64_t directoriesAt;
-  if (*magic == 0x20b) {  // PE32+
+  std::optional<std::uint32_t> baseLow;
+  std::optional<std::uint32_t> baseHigh = 0;
+  if (*magic == 0x20b) {  // PE32+: a 64-bit image base
     countAt = optional + 108;
     directoriesAt = optional + 112;
+    baseLow = U32(b, optional + 24);
+    baseHigh = U32(b, optional + 28);
   } else if (*magic == 0x10b) {  // PE32
     countAt = optional + 92;
     directoriesAt = optional + 96;
+    baseLow = U32(b, optional + 28);
   } else {
     return "unknown optional header magic";
   }
   std::optional<std::uint16_t> subsystem = U16(b, optional + 68);
   std::optional<std::uint32_t> directoryCount = U32(b, countAt);
-  if (!subsystem || !directoryCount || directoriesAt > optional + optionalSize) {
+  if (!subsystem || !directoryCount || !baseLow || !baseHigh ||
+      directoriesAt > optional + optionalSize) {
     return "truncated optional header";
   }
   image->subsystem = *subsystem;
+  image->imageBase = static_cast<std::uint64_t>(*baseHigh) << 32 | *baseLow;
   std::uint64_t room = (optional + optionalSize - directoriesAt) / 8;
   std::uint64_t count = *directoryCount < room ? *directoryCount : room;
   for (std::uint64_t i = 0; i < count; ++i) {

@@ -26,6 +26,9 @@ struct Image {
   std::vector<std::uint8_t> bytes;
   std::uint16_t machine = 0;
   std::uint16_t subsystem = 0;
+  // The address the image is linked for: a relative virtual address plus
+  // this is the address that the debug information and addr2line know.
+  std::uint64_t imageBase = 0;
   struct Section {
     std::string name;
     std::uint32_t virtualAddress;

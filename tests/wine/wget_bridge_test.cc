@@ -1,6 +1,5 @@
-// The Windows build under Wine in a real terminal: the wget.exe bridge,
-// and catalogo.exe drawing its screen through Wine's console, compared
-// cell for cell with the native build.
+// The wget.exe bridge under Wine, which the Windows build's scenarios
+// (scenarios_test.cc) run as their downloader.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -27,10 +26,6 @@ const std::vector<winebed::Entry> catalogue = {
     {"2", "Mapa de Espa\xf1" "a", "archivos/mapa.txt"},
     {"g", "Gu\xed" "a de la ciudad", "guia.txt"},
 };
-
-// ---------------------------------------------------------------------------
-// The bridge
-// ---------------------------------------------------------------------------
 
 // wget.exe under Wine ends when Debian's wget has ended, with its exit
 // status: the file is whole when the caller goes on.
@@ -67,53 +62,6 @@ TEST(WineBridge, WaitsForWgetAndEndsWithItsStatus) {
     // The quiet configuration reached wget: nothing of it on the screen.
     EXPECT_EQ(terminal.Screen(), std::string(terminal.Rows(), '\n'));
   }
-}
-
-// ---------------------------------------------------------------------------
-// catalogo.exe in the terminal
-// ---------------------------------------------------------------------------
-
-// Up to the prompt: the catalogue fetched by the real wget, the console
-// cleared, the menu and the prompt written through the console writer.
-const winebed::Scenario menuScenario = {
-    "menu and prompt", 10, 50, {{">", "", harness::Position{4, 2}}}, false};
-
-TEST(WineBed, WindowsBuildDrawsTheMenu) {
-  WINEBED_REQUIRE(Build::windows);
-  winebed::Stage stage;
-  stage.ServeCatalogue(catalogue);
-  ASSERT_TRUE(stage.StartServer());
-
-  winebed::Outcome windows = stage.Run(Build::windows, menuScenario);
-  ASSERT_EQ(windows.failure, "") << windows.description;
-  std::vector<std::string> rows;
-  for (const auto& row : windows.cells) {
-    std::string text;
-    for (const harness::Cell& cell : row) text += cell.text.empty() ? " " : cell.text;
-    rows.push_back(text.substr(0, text.find_last_not_of(' ') + 1));
-  }
-  // The terminal shows them in UTF-8.
-  EXPECT_EQ(rows[0], "1 para descargar Canción de cuna");
-  EXPECT_EQ(rows[1], "2 para descargar Mapa de España");
-  EXPECT_EQ(rows[2], "g para descargar Guía de la ciudad");
-  EXPECT_EQ(rows[3], "");
-  EXPECT_EQ(rows[4], ">");
-  for (const char* file : {"1.zvd", "2.zvd", "3.zvd"}) {
-    EXPECT_EQ(ReadFile(stage.Work(Build::windows) / file), ReadFile(stage.Served(file)))
-        << file;
-  }
-}
-
-TEST(WineBed, BothBuildsLeaveTheSameMenuScreen) {
-  WINEBED_REQUIRE(Build::native);
-  WINEBED_REQUIRE(Build::windows);
-  winebed::Stage stage;
-  stage.ServeCatalogue(catalogue);
-  ASSERT_TRUE(stage.StartServer());
-
-  winebed::Outcome native = stage.Run(Build::native, menuScenario);
-  winebed::Outcome windows = stage.Run(Build::windows, menuScenario);
-  EXPECT_EQ(winebed::Differences(native, windows), "");
 }
 
 }  // namespace

@@ -112,7 +112,9 @@ TEST_F(WindowsExecutable, ImportsOnlySystemDlls) {
             dlls.end());
 }
 
-TEST_F(WindowsExecutable, ImportListAgreesWithObjdump) {
+// Our reader's imports and image base (which the Wine tests add to report
+// offsets for addr2line) are objdump's.
+TEST_F(WindowsExecutable, ImportsAndImageBaseAgreeWithObjdump) {
   SKIP_UNLESS_PRESENT(MissingTool("x86_64-w64-mingw32-objdump"));
   std::string listing;
   ASSERT_TRUE(Capture("x86_64-w64-mingw32-objdump -p '" + executable + "'", &listing));
@@ -126,6 +128,12 @@ TEST_F(WindowsExecutable, ImportListAgreesWithObjdump) {
   std::vector<std::string> dlls;
   ASSERT_EQ(pe::ImportedDlls(image_, &dlls), "");
   EXPECT_EQ(std::multiset<std::string>(dlls.begin(), dlls.end()), theirs) << listing;
+
+  char base[40];
+  snprintf(base, sizeof base, "ImageBase\t\t%016llx\n",
+                static_cast<unsigned long long>(image_.imageBase));
+  EXPECT_NE(image_.imageBase, 0u);
+  EXPECT_NE(listing.find(base), std::string::npos) << base << listing;
 }
 
 // ---------------------------------------------------------------------------

@@ -1,19 +1,16 @@
 #include "tests/wine/wine_bed.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/file.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
-extern char** environ;
+#include "tests/e2e/catalogue_server.h"
+#include "tests/e2e/port_lock.h"
 
 namespace winebed {
 
@@ -109,15 +106,16 @@ std::string WindowsPath(const fs::path& unixPath) {
   return path;
 }
 
-std::vector<std::string> WineEnvironment() {
+std::vector<std::string> WineEnvironment(bool downloader) {
   return {
       "WINEPREFIX=" + winePrefix.string(),
       "WINEARCH=win64",
       "WINEDEBUG=-all",
       // No offer to install Mono or Gecko.
       "WINEDLLOVERRIDES=mscoree,mshtml=",
-      // Searched before the prefix's system directories.
-      "WINEPATH=" + WindowsPath(bridgeDirectory),
+      // Added to the prefix's search path. Wine does not search the Unix
+      // PATH for Windows programs: without the bridge there is no wget.exe.
+      "WINEPATH=" + (downloader ? WindowsPath(bridgeDirectory) : ""),
       "DISPLAY=",
       "WAYLAND_DISPLAY=",
   };
@@ -125,17 +123,30 @@ std::vector<std::string> WineEnvironment() {
 
 harness::Options ProgramOptions(Build build, std::vector<std::string> argv,
                                 const std::string& workingDirectory,
-                                const std::vector<std::string>& environment) {
+                                const std::vector<std::string>& environment,
+                                bool downloader) {
   harness::Options options;
   options.workingDirectory = workingDirectory;
   options.environment = environment;
   if (build == Build::windows) {
     argv.insert(argv.begin(), "wine");
-    std::vector<std::string> wine = WineEnvironment();
-    options.environment.insert(options.environment.begin(), wine.begin(), wine.end());
+    std::vector<std::string> wine = WineEnvironment(downloader);
+    options.environment.insert(options.environment.end(), wine.begin(), wine.end());
+  } else if (!downloader) {
+    options.environment.push_back("PATH=/nonexistent");
   }
   options.argv = std::move(argv);
   return options;
+}
+
+bool WaitLooking(harness::Terminal& terminal,
+                 const std::function<bool()>& condition, int timeoutMs) {
+  auto deadline = std::chrono::steady_clock::now() +
+                  std::chrono::milliseconds(timeoutMs);
+  while (!terminal.WaitFor(condition, 5)) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+  }
+  return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -163,7 +174,33 @@ bool Same(const harness::Cell& a, const harness::Cell& b) {
          a.bold == b.bold && a.underline == b.underline && a.reverse == b.reverse;
 }
 
+bool IsHexDigit(const std::string& text) {
+  return text.size() == 1 && std::isxdigit(static_cast<unsigned char>(text[0])) &&
+         !std::islower(static_cast<unsigned char>(text[0]));
+}
+
 }  // namespace
+
+std::string RowText(const Outcome& outcome, int row) {
+  std::string text;
+  for (const harness::Cell& cell : outcome.cells.at(static_cast<std::size_t>(row))) {
+    text += cell.text.empty() ? " " : cell.text;
+  }
+  return text.substr(0, text.find_last_not_of(' ') + 1);
+}
+
+void MaskReportAddresses(Outcome* outcome) {
+  for (auto& row : outcome->cells) {
+    for (std::size_t column = 0; column < row.size(); ++column) {
+      if (row[column].text != "$") continue;
+      for (std::size_t digit = column + 1;
+           digit < row.size() && digit <= column + 8 && IsHexDigit(row[digit].text);
+           ++digit) {
+        row[digit].text = "#";
+      }
+    }
+  }
+}
 
 std::string Differences(const Outcome& expected, const Outcome& actual) {
   std::ostringstream out;
@@ -189,6 +226,19 @@ std::string Differences(const Outcome& expected, const Outcome& actual) {
   if (expected.exitCode != actual.exitCode) {
     out << "exit code: " << expected.exitCode << " vs " << actual.exitCode << "\n";
   }
+  for (const auto& [name, bytes] : expected.files) {
+    auto other = actual.files.find(name);
+    if (other == actual.files.end()) {
+      out << "file " << name << ": only after the first run\n";
+    } else if (other->second != bytes) {
+      out << "file " << name << ": different bytes\n";
+    }
+  }
+  for (const auto& [name, bytes] : actual.files) {
+    if (expected.files.count(name) == 0) {
+      out << "file " << name << ": only after the second run\n";
+    }
+  }
   if (!out.str().empty()) {
     out << "first screen:\n" << expected.description << "second screen:\n"
         << actual.description;
@@ -212,12 +262,8 @@ Stage::Stage() {
 }
 
 Stage::~Stage() {
-  if (serverPid_ > 0) {
-    kill(serverPid_, SIGTERM);
-    int status;
-    waitpid(serverPid_, &status, 0);
-  }
-  if (lock_ >= 0) close(lock_);
+  server_.reset();
+  lock_.reset();
   if (!directory_.empty()) fs::remove_all(directory_);
 }
 
@@ -229,59 +275,44 @@ fs::path Stage::Work(Build build) const {
   return directory_ / (std::string("work-") + BuildName(build));
 }
 
-void Stage::ServeCatalogue(const std::vector<Entry>& entries) {
+namespace {
+
+// The three catalogue files of `entries` in `directory`, CR LF lines.
+void WriteCatalogue(const fs::path& directory, const std::vector<Entry>& entries) {
   std::string keys, names, paths;
   for (const Entry& e : entries) {
     keys += e.key + "\r\n";
     names += e.name + "\r\n";
     paths += e.path + "\r\n";
-    WriteFile(Served(e.path), "contenido de " + e.path + "\r\n");
   }
-  WriteFile(Served("1.zvd"), keys);
-  WriteFile(Served("2.zvd"), names);
-  WriteFile(Served("3.zvd"), paths);
+  WriteFile(directory / "1.zvd", keys);
+  WriteFile(directory / "2.zvd", names);
+  WriteFile(directory / "3.zvd", paths);
 }
 
-bool Stage::StartServer() {
+}  // namespace
+
+void Stage::ServeCatalogue(const std::vector<Entry>& entries) {
+  WriteCatalogue(Served(""), entries);
+  for (const Entry& e : entries) {
+    WriteFile(Served(e.path), "contenido de " + e.path + "\r\n");
+  }
+}
+
+void Stage::LeaveCatalogue(const std::vector<Entry>& entries) {
+  for (Build build : {Build::native, Build::windows}) WriteCatalogue(Work(build), entries);
+}
+
+bool Stage::StartServer(const std::vector<std::string>& faults) {
   Address address = ParseBaseAddress();
   std::string python = FindOnPath("python3");
   if (address.port == 0 || python.empty()) return false;
-  std::string port = std::to_string(address.port);
   // The same lock as the other end-to-end tests that serve on this port.
-  lock_ = open(("/tmp/catalogo-e2e-" + port + ".lock").c_str(),
-               O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (lock_ < 0 || flock(lock_, LOCK_EX) != 0) return false;
-
-  std::vector<std::string> argv = {python, serverScript.string(),
-                                   "--root", (directory_ / "root").string(),
-                                   "--log", (directory_ / "requests.log").string(),
-                                   "--port", port};
-  std::vector<char*> pointers;
-  for (std::string& a : argv) pointers.push_back(a.data());
-  pointers.push_back(nullptr);
-  int out[2];
-  if (pipe2(out, O_CLOEXEC) != 0) return false;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  pid_t pid;
-  if (posix_spawn(&pid, python.c_str(), &actions, nullptr, pointers.data(), environ) == 0) {
-    serverPid_ = pid;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-  // It says "listening PORT" once it accepts connections, or ends.
-  std::string said;
-  pollfd ready{out[0], POLLIN, 0};
-  while (serverPid_ > 0 && said.find('\n') == std::string::npos &&
-         poll(&ready, 1, harness::defaultTimeoutMs) == 1) {
-    char bytes[64];
-    ssize_t count = read(out[0], bytes, sizeof bytes);
-    if (count <= 0) break;
-    said.append(bytes, static_cast<std::size_t>(count));
-  }
-  close(out[0]);
-  return said == "listening " + port + "\n";
+  lock_ = std::make_unique<PortLock>(address.port);
+  if (!lock_->Held()) return false;
+  server_ = std::make_unique<CatalogueServer>(
+      python, directory_ / "root", directory_ / "requests.log", address.port, faults);
+  return server_->Listening();
 }
 
 std::vector<std::string> Stage::Environment() const {
@@ -303,8 +334,9 @@ Outcome Stage::Run(Build build, const Scenario& scenario) {
     outcome.failure = windowsProgram.string() + " was not built for " + baseAddress;
     return outcome;
   }
-  harness::Options options = ProgramOptions(build, {ProgramPath(build)},
-                                            Work(build).string(), Environment());
+  harness::Options options =
+      ProgramOptions(build, {ProgramPath(build)}, Work(build).string(),
+                     Environment(), scenario.downloader);
   options.rows = scenario.rows;
   options.columns = scenario.columns;
   harness::Terminal terminal(options);
@@ -313,17 +345,27 @@ Outcome Stage::Run(Build build, const Scenario& scenario) {
     return outcome;
   }
   for (const Step& step : scenario.steps) {
+    auto rowShown = [&] {
+      if (step.row.empty()) return true;
+      for (int row = 0; row < terminal.Rows(); ++row) {
+        if (terminal.Row(row) == step.row) return true;
+      }
+      return false;
+    };
     bool shown = terminal.WaitFor([&] {
-      return (step.waitFor.empty() ||
-              terminal.Screen().find(step.waitFor) != std::string::npos) &&
-             (!step.cursorAt || terminal.Cursor() == *step.cursorAt);
+      return rowShown() && (!step.cursorAt || terminal.Cursor() == *step.cursorAt);
     });
     if (!shown) {
-      outcome.failure = "\"" + step.waitFor + "\" never showed" +
+      outcome.failure = "\"" + step.row + "\" never showed" +
                         (step.cursorAt ? " with the cursor in place" : "");
       break;
     }
-    if (!step.keys.empty()) terminal.Type(step.keys);
+    if (step.keys.empty()) continue;
+    if (!WaitLooking(terminal, [&] { return !terminal.EchoOn(); })) {
+      outcome.failure = "the program never read keys after \"" + step.row + "\"";
+      break;
+    }
+    terminal.Type(step.keys);
   }
   if (outcome.failure.empty() && scenario.endsByItself && !terminal.WaitForExit()) {
     outcome.failure = "the program did not end";
@@ -339,6 +381,9 @@ Outcome Stage::Run(Build build, const Scenario& scenario) {
   outcome.cursor = terminal.Cursor();
   outcome.exitCode = terminal.ExitCode();
   outcome.description = terminal.Describe();
+  for (const auto& file : fs::directory_iterator(Work(build))) {
+    outcome.files[file.path().filename().string()] = ReadFile(file.path());
+  }
   return outcome;
 }
 

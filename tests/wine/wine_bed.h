@@ -19,22 +19,28 @@
 // Usage:
 //
 //   WINEBED_REQUIRE(winebed::Build::windows);
-//   winebed::Stage stage;                  // scratch dir, server, wgetrc
+//   winebed::Stage stage;                  // scratch dir, port lock, wgetrc
 //   stage.ServeCatalogue({{"a", "Alfa", "x/alfa.txt"}});
 //   ASSERT_TRUE(stage.StartServer());
-//   winebed::Scenario scenario{"menu", 10, 40, {{">", "", {{2, 2}}}}, false};
+//   winebed::Scenario scenario{"menu", 10, 40, {{">", "a\r", {{2, 2}}}}};
 //   winebed::Outcome windows = stage.Run(winebed::Build::windows, scenario);
 //   winebed::Outcome native = stage.Run(winebed::Build::native, scenario);
 //   EXPECT_EQ(winebed::Differences(native, windows), "");
 #pragma once
 
 #include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "tests/harness/terminal.h"
 #include "tests/wine/ci.h"
+
+class CatalogueServer;
+class PortLock;
 
 namespace winebed {
 
@@ -53,24 +59,37 @@ std::string ProgramPath(Build build);
 // Drive Z: is Wine's view of the Unix root: "/a/b" is "Z:\a\b".
 std::string WindowsPath(const std::filesystem::path& unixPath);
 
-// The environment entries that run a Windows program under our Wine bed.
-std::vector<std::string> WineEnvironment();
+// The environment entries that run a Windows program under our Wine bed,
+// with wget.exe on its search path when `downloader` is true.
+std::vector<std::string> WineEnvironment(bool downloader = true);
 
 // Terminal options that start `argv` (argv[0] a Windows executable when
 // `build` is windows) in `workingDirectory`, with `environment` added.
+// Without `downloader`, neither build finds a wget to run.
 harness::Options ProgramOptions(Build build, std::vector<std::string> argv,
                                 const std::string& workingDirectory,
-                                const std::vector<std::string>& environment);
+                                const std::vector<std::string>& environment,
+                                bool downloader = true);
+
+// Waits with the bound until `condition` holds, looking again every few
+// milliseconds even when the program writes nothing: the terminal's mode
+// changes without a byte of output.
+bool WaitLooking(harness::Terminal& terminal,
+                 const std::function<bool()>& condition,
+                 int timeoutMs = harness::defaultTimeoutMs);
 
 // ---------------------------------------------------------------------------
 // Scenarios
 // ---------------------------------------------------------------------------
 
-// Waits until the screen shows `waitFor` (when not empty) with the cursor
-// at `cursorAt` (when given), then types `keys`. A program draws a screen
-// in many writes: the cursor's final place tells that a screen is whole.
+// Waits until a row shows `row` whole (trailing blanks aside; when not
+// empty) with the cursor at `cursorAt` (when given), then types `keys`.
+// A program draws a screen in many writes: the cursor's final place tells
+// that a screen is whole. Keys are typed only once the program reads keys
+// (the terminal no longer echoes): under Wine, keys that come earlier are
+// echoed by the terminal behind the console's back.
 struct Step {
-  std::string waitFor;
+  std::string row;
   std::string keys;
   std::optional<harness::Position> cursorAt;
 };
@@ -81,9 +100,11 @@ struct Scenario {
   int columns = 80;
   std::vector<Step> steps;
   // True: the run ends by itself after the last step; false: the screen
-  // is taken once the last step's text shows (the program may still wait
+  // is taken once the last step's row shows (the program may still wait
   // for keys, and is then ended).
   bool endsByItself = true;
+  // False: neither build finds a wget to run.
+  bool downloader = true;
 };
 
 struct Outcome {
@@ -92,12 +113,22 @@ struct Outcome {
   std::vector<std::vector<harness::Cell>> cells;
   harness::Position cursor{0, 0};
   int exitCode = -1;
+  // The files in the working directory afterwards, by name.
+  std::map<std::string, std::string> files;
   // The screen as text, for messages.
   std::string description;
 };
 
-// The cells, cursor and exit code that differ, one line each; "" when the
-// two outcomes agree.
+// The row's text, trailing blanks dropped.
+std::string RowText(const Outcome& outcome, int row);
+
+// Hides the 8 hexadecimal digits after each "$" on the screen, the image
+// offsets of a run-time error report, which differ between the builds'
+// images.
+void MaskReportAddresses(Outcome* outcome);
+
+// The cells, cursor, exit code and files that differ, one line each; ""
+// when the two outcomes agree.
 std::string Differences(const Outcome& expected, const Outcome& actual);
 
 // A catalogue entry as the server holds it.
@@ -123,7 +154,11 @@ class Stage {
   // Serves `entries` as the three catalogue files (CR LF lines), each
   // entry with a small file at its path.
   void ServeCatalogue(const std::vector<Entry>& entries);
-  bool StartServer();
+  // Writes the three catalogue files into both working directories, as a
+  // run that fetched them would have left them.
+  void LeaveCatalogue(const std::vector<Entry>& entries);
+  // `faults` are further arguments of the server (--status PATH=CODE...).
+  bool StartServer(const std::vector<std::string>& faults = {});
 
   std::filesystem::path Served(const std::string& path) const;
   std::filesystem::path Work(Build build) const;
@@ -136,8 +171,8 @@ class Stage {
 
  private:
   std::filesystem::path directory_;
-  int lock_ = -1;
-  int serverPid_ = -1;
+  std::unique_ptr<PortLock> lock_;
+  std::unique_ptr<CatalogueServer> server_;
 };
 
 }  // namespace winebed
