@@ -15,12 +15,18 @@ namespace platform::posix {
 
 enum class HandleKind : std::uint8_t { free = 0, file, process, thread };
 
+struct ReadAhead;
+
 struct HandleEntry {
   HandleKind kind;
   int fd;           // file: the descriptor
   pid_t pid;        // process: the child
   bool reaped;      // process: its exit status is known
   std::uint32_t exitCode;
+  // file: bytes read from the descriptor ahead of the caller, for a regular
+  // file opened for reading only and without sharing (files.cc); null for
+  // every other handle.
+  ReadAhead* readAhead = nullptr;
 };
 
 // A new handle for `entry`, or null with ERROR_TOO_MANY_OPEN_FILES set when
@@ -29,6 +35,11 @@ Handle NewHandle(const HandleEntry& entry);
 // The entry of a live handle, or null with ERROR_INVALID_HANDLE set.
 HandleEntry* LookUpHandle(Handle handle);
 void FreeHandle(Handle handle);
+
+// Puts every descriptor read ahead back at the position its caller has
+// reached, dropping what was read ahead, so that a child that inherits one
+// finds it where the handle stands.
+void SettleReadAhead();
 
 // The descriptor behind the standard handle `fd` (0, 1 or 2).
 Handle StandardHandle(int fd);

@@ -54,11 +54,14 @@ bool EndsWithExe(std::string_view name) {
 }
 
 // 0 when `path` is a regular file that we may execute, else the Windows
-// code for why not.
-std::uint32_t CheckProgram(const std::string& path) {
+// code for why not. `exactError` false lets a missing file cost one lookup:
+// every failure of stat then reads ERROR_FILE_NOT_FOUND, without the second
+// lookup that tells a missing directory (ERROR_PATH_NOT_FOUND) apart.
+std::uint32_t CheckProgram(const std::string& path, bool exactError = true) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0) {
-    return WindowsErrorFromErrno(errno, path.c_str());
+    return exactError ? WindowsErrorFromErrno(errno, path.c_str())
+                      : ERROR_FILE_NOT_FOUND;
   }
   if (!S_ISREG(info.st_mode)) return ERROR_ACCESS_DENIED;
   if (access(path.c_str(), X_OK) != 0) return ERROR_ACCESS_DENIED;
@@ -86,7 +89,9 @@ std::uint32_t SearchPath(const std::string& name, std::string* found) {
     if (end == std::string::npos) end = searchPath.size();
     if (end > start) {
       std::string candidate = searchPath.substr(start, end - start) + "/" + name;
-      std::uint32_t code = CheckProgram(candidate);
+      // Only a found program and ERROR_ACCESS_DENIED matter here; any
+      // other failure reads as not found.
+      std::uint32_t code = CheckProgram(candidate, false);
       if (code == 0) {
         *found = candidate;
         return 0;
@@ -279,6 +284,7 @@ bool CreateProcessA(const char* applicationName, char* commandLine,
   }
 
   posix::BeginForeignOutput();
+  posix::SettleReadAhead();
   pid_t pid = 0;
   int spawnError =
       posix::Spawn(&pid, path, argv.data(),
