@@ -9,13 +9,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "tests/e2e/files.h"
 #include "tests/harness/terminal.h"
 #include "tests/unit/runtime_process.h"
 #include "tests/unit/runtime_report.h"
@@ -49,11 +49,6 @@ class ScratchDirectory {
  private:
   fs::path path_;
 };
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
-}
 
 std::string Missing() {
   std::string missing = winebed::Missing(Build::windows);
@@ -175,7 +170,7 @@ TEST(WineRuntimeReport, MissingCatalogueReportsTheLoaderCheck) {
   ASSERT_TRUE(run.finished) << run.startError;
   EXPECT_EQ(run.exitCode, 2);
   // The standard output is a file: the report lands in it, CR LF lines.
-  std::string bytes = ReadFile(output);
+  std::string bytes = e2e::ReadBytes(output);
   ParsedReport report = ParseReport(bytes);
   ASSERT_EQ(report.problem, "") << bytes;
   EXPECT_EQ(report.code, 2);
@@ -228,7 +223,7 @@ TEST(WineRuntimeReport, ProcessorFaultsStopWithTheirCodes) {
         UnderWine({faultsProgram, c.fault}, directory.Path(), output));
     ASSERT_TRUE(run.finished) << run.startError;
     EXPECT_EQ(run.exitCode, c.code);
-    std::string bytes = ReadFile(output);
+    std::string bytes = e2e::ReadBytes(output);
     ParsedReport report = ParseReport(bytes);
     ASSERT_EQ(report.problem, "") << bytes;
     EXPECT_EQ(report.code, c.code);

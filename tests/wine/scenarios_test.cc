@@ -12,14 +12,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include "tests/e2e/catalogue_server.h"
+#include "tests/e2e/files.h"
 #include "tests/wine/wine_bed.h"
 
 namespace {
@@ -57,11 +55,6 @@ struct Row {
   // in each build's own image: they are compared as "########".
   bool report = false;
 };
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
-}
 
 // ---------------------------------------------------------------------------
 // Catalogues
@@ -260,16 +253,16 @@ TEST_P(Scenario, BothBuildsAgree) {
     stage.ServeCatalogue(row.catalogue);
     ASSERT_TRUE(stage.StartServer(row.serverFaults));
     for (const char* name : {"1.zvd", "2.zvd", "3.zvd"}) {
-      files[name] = ReadFile(stage.Served(name));
+      files[name] = e2e::ReadBytes(stage.Served(name));
     }
   } else if (row.source == Source::leftInDirectory) {
     stage.LeaveCatalogue(row.catalogue);
     for (const char* name : {"1.zvd", "2.zvd", "3.zvd"}) {
-      files[name] = ReadFile(stage.Work(Build::native) / name);
+      files[name] = e2e::ReadBytes(stage.Work(Build::native) / name);
     }
   }
   for (const std::string& path : row.downloaded) {
-    files[fs::path(path).filename().string()] = ReadFile(stage.Served(path));
+    files[fs::path(path).filename().string()] = e2e::ReadBytes(stage.Served(path));
   }
 
   winebed::Scenario scenario{row.name, rows, columns, row.steps, true,

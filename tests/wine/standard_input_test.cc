@@ -4,11 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "tests/e2e/files.h"
 #include "tests/harness/terminal.h"
 #include "tests/wine/wine_bed.h"
 
@@ -20,11 +19,6 @@ const std::vector<winebed::Entry> catalogue = {
     {"1", "Uno", "uno.txt"},
     {"g", "Gu\xed" "a", "guia.txt"},
 };
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
-}
 
 struct InputRun {
   bool ended = false;
@@ -44,7 +38,7 @@ InputRun RunWithInput(winebed::Stage& stage, Build build, const char* input) {
   if (input == nullptr) {
     options.standardInput = harness::Options::Input::closed;
   } else {
-    std::ofstream(inputFile, std::ios::binary) << input;
+    e2e::WriteBytes(inputFile, input);
     options.standardInput = harness::Options::Input::file;
     options.standardInputFile = inputFile.string();
   }
@@ -70,8 +64,8 @@ TEST(ProgramInput, ARunDrivenByAFile) {
     ASSERT_TRUE(run.ended) << run.screen;
     EXPECT_EQ(run.exitCode, 0) << run.screen;
     EXPECT_NE(run.screen.find("Listo."), std::string::npos) << run.screen;
-    EXPECT_EQ(ReadFile(stage.Work(build) / "guia.txt"),
-              ReadFile(stage.Served("guia.txt")));
+    EXPECT_EQ(e2e::ReadBytes(stage.Work(build) / "guia.txt"),
+              e2e::ReadBytes(stage.Served("guia.txt")));
   }
 }
 
@@ -94,8 +88,8 @@ TEST(ProgramInput, ARunEndsWhenItsInputRunsOut) {
     InputRun choiceOnly = RunWithInput(stage, build, "1\n");
     ASSERT_TRUE(choiceOnly.ended) << choiceOnly.screen;
     EXPECT_EQ(choiceOnly.exitCode, 0) << choiceOnly.screen;
-    EXPECT_EQ(ReadFile(stage.Work(build) / "uno.txt"),
-              ReadFile(stage.Served("uno.txt")));
+    EXPECT_EQ(e2e::ReadBytes(stage.Work(build) / "uno.txt"),
+              e2e::ReadBytes(stage.Served("uno.txt")));
   }
 }
 

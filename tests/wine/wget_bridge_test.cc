@@ -3,10 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
+#include "tests/e2e/files.h"
 #include "tests/harness/terminal.h"
 #include "tests/wine/wine_bed.h"
 
@@ -14,11 +13,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using winebed::Build;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
-}
 
 // Names in Windows-1252, as a Spanish server holds them.
 const std::vector<winebed::Entry> catalogue = {
@@ -57,7 +51,7 @@ TEST(WineBridge, WaitsForWgetAndEndsWithItsStatus) {
     ASSERT_TRUE(terminal.WaitForExit()) << terminal.Describe();
     EXPECT_EQ(terminal.ExitCode(), c.exitCode) << terminal.Describe();
     if (c.exitCode == 0) {
-      EXPECT_EQ(ReadFile(saved), ReadFile(stage.Served("archivos/mapa.txt")));
+      EXPECT_EQ(e2e::ReadBytes(saved), e2e::ReadBytes(stage.Served("archivos/mapa.txt")));
     }
     // The quiet configuration reached wget: nothing of it on the screen.
     EXPECT_EQ(terminal.Screen(), std::string(terminal.Rows(), '\n'));

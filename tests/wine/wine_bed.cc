@@ -5,11 +5,10 @@
 
 #include <cctype>
 #include <chrono>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "tests/e2e/catalogue_server.h"
+#include "tests/e2e/files.h"
 #include "tests/e2e/port_lock.h"
 
 namespace winebed {
@@ -56,16 +55,6 @@ std::string FindOnPath(const std::string& name) {
     if (access(candidate.c_str(), X_OK) == 0) return candidate.string();
   }
   return "";
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
 }  // namespace
@@ -257,8 +246,8 @@ Stage::Stage() {
   fs::create_directories(directory_ / "root");
   for (Build build : {Build::native, Build::windows}) fs::create_directories(Work(build));
   // wget reads our configuration only: quiet, one try, no proxy.
-  WriteFile(directory_ / "wgetrc", "quiet = on\ntries = 1\ntimeout = 30\nuse_proxy = off\n");
-  WriteFile(directory_ / "system-wgetrc", "");
+  e2e::WriteBytes(directory_ / "wgetrc", "quiet = on\ntries = 1\ntimeout = 30\nuse_proxy = off\n");
+  e2e::WriteBytes(directory_ / "system-wgetrc", "");
 }
 
 Stage::~Stage() {
@@ -285,9 +274,9 @@ void WriteCatalogue(const fs::path& directory, const std::vector<Entry>& entries
     names += e.name + "\r\n";
     paths += e.path + "\r\n";
   }
-  WriteFile(directory / "1.zvd", keys);
-  WriteFile(directory / "2.zvd", names);
-  WriteFile(directory / "3.zvd", paths);
+  e2e::WriteBytes(directory / "1.zvd", keys);
+  e2e::WriteBytes(directory / "2.zvd", names);
+  e2e::WriteBytes(directory / "3.zvd", paths);
 }
 
 }  // namespace
@@ -295,7 +284,7 @@ void WriteCatalogue(const fs::path& directory, const std::vector<Entry>& entries
 void Stage::ServeCatalogue(const std::vector<Entry>& entries) {
   WriteCatalogue(Served(""), entries);
   for (const Entry& e : entries) {
-    WriteFile(Served(e.path), "contenido de " + e.path + "\r\n");
+    e2e::WriteBytes(Served(e.path), "contenido de " + e.path + "\r\n");
   }
 }
 
@@ -330,7 +319,7 @@ std::vector<std::string> Stage::Environment() const {
 Outcome Stage::Run(Build build, const Scenario& scenario) {
   Outcome outcome;
   if (build == Build::windows &&
-      ReadFile(windowsProgram).find(baseAddress) == std::string::npos) {
+      e2e::ReadBytes(windowsProgram).find(baseAddress) == std::string::npos) {
     outcome.failure = windowsProgram.string() + " was not built for " + baseAddress;
     return outcome;
   }
@@ -382,7 +371,7 @@ Outcome Stage::Run(Build build, const Scenario& scenario) {
   outcome.exitCode = terminal.ExitCode();
   outcome.description = terminal.Describe();
   for (const auto& file : fs::directory_iterator(Work(build))) {
-    outcome.files[file.path().filename().string()] = ReadFile(file.path());
+    outcome.files[file.path().filename().string()] = e2e::ReadBytes(file.path());
   }
   return outcome;
 }
