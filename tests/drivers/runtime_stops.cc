@@ -32,20 +32,13 @@
 #include "platform/posix/terminal.h"
 #include "runtime/exit_sequence.h"
 #include "runtime/run.h"
+#include "tests/drivers/processor_faults.h"
 #include "textio/text_stream.h"
 
 namespace {
 
 int argumentCount;
 char** arguments;
-
-volatile int sink;
-volatile int zero = 0;
-volatile int seven = 7;
-volatile int minimum = INT_MIN;
-volatile int minusOne = -1;
-int* volatile nullPointer = nullptr;
-volatile bool keepGoing = true;
 
 bool Is(const char* name) {
   return argumentCount > 1 && std::strcmp(arguments[1], name) == 0;
@@ -71,51 +64,6 @@ __attribute__((noinline)) void Recurse(long depth) {
     OpenMissingFile();
   }
   sink = sink + 1;  // keeps the call a real call, not a jump
-}
-
-// GCC gives a routine that needs no stack no frame, and schedules the
-// frame's set-up and tear-down around the other instructions, even with
-// frame pointers on: a fault there finds the caller's frame current, and
-// the report starts one caller higher. The routines below keep their frame
-// around the faulting instruction, so that the tests see every caller.
-#define KEEP_FRAME() \
-  asm volatile("" : : "r"(__builtin_frame_address(0)) : "memory")
-
-__attribute__((noinline)) void CauseNullWrite() {
-  KEEP_FRAME();
-  *nullPointer = 1;
-  KEEP_FRAME();
-}
-
-__attribute__((noinline)) void CauseDivisionByZero() {
-  KEEP_FRAME();
-  sink = seven / zero;
-  KEEP_FRAME();
-}
-
-__attribute__((noinline)) void CauseQuotientOverflow() {
-  KEEP_FRAME();
-  sink = minimum / minusOne;
-  KEEP_FRAME();
-}
-
-__attribute__((noinline)) void CauseIllegalInstruction() {
-  KEEP_FRAME();
-  asm volatile("ud2");
-  KEEP_FRAME();
-}
-
-__attribute__((noinline)) void CausePrivilegedInstruction() {
-  KEEP_FRAME();
-  asm volatile("hlt");
-  KEEP_FRAME();
-}
-
-__attribute__((noinline)) void OverflowStack(long depth) {
-  volatile char frame[512];
-  frame[0] = static_cast<char>(depth);
-  if (keepGoing) OverflowStack(depth + 1);
-  sink = frame[0];
 }
 
 // ---------------------------------------------------------------------------
@@ -199,12 +147,7 @@ __attribute__((noinline)) void DriverBody() {
     CheckIo();
   }
   if (Is("recursion")) Recurse(Argument());
-  if (Is("null-write")) CauseNullWrite();
-  if (Is("division-by-zero")) CauseDivisionByZero();
-  if (Is("quotient-overflow")) CauseQuotientOverflow();
-  if (Is("illegal-instruction")) CauseIllegalInstruction();
-  if (Is("privileged-instruction")) CausePrivilegedInstruction();
-  if (Is("stack-overflow")) OverflowStack(0);
+  if (argumentCount > 1) CauseFaultNamed(arguments[1]);
   if (Is("unforeseen-stack-overflow")) {
     rlimit limit{};
     getrlimit(RLIMIT_STACK, &limit);

@@ -157,13 +157,16 @@ inline ProcessResult RunProcess(const ProcessOptions& options) {
 }
 
 // The functions addr2line names for `offset` in `binary`, innermost
-// (inlined) first, demangled. Empty when addr2line could not run.
-inline std::vector<std::string> FunctionsAt(const std::string& binary,
-                                            std::uint32_t offset) {
-  char hex[16];
-  snprintf(hex, sizeof hex, "0x%X", offset);
+// (inlined) first, demangled. Empty when addr2line could not run. `tool`
+// may be another addr2line (MinGW's, which wants an address: the offset
+// plus the image base).
+inline std::vector<std::string> FunctionsAt(
+    const std::string& binary, std::uint64_t offset,
+    const char* tool = "/usr/bin/addr2line") {
+  char hex[24];
+  snprintf(hex, sizeof hex, "0x%llX", static_cast<unsigned long long>(offset));
   ProcessOptions options;
-  options.argv = {"/usr/bin/addr2line", "-f", "-i", "-C", "-e", binary, hex};
+  options.argv = {tool, "-f", "-i", "-C", "-e", binary, hex};
   ProcessResult r = RunProcess(options);
   std::vector<std::string> functions;
   if (!r.finished || r.exitCode != 0) return functions;

@@ -35,21 +35,6 @@ const char* const addr2line = "/usr/bin/x86_64-w64-mingw32-addr2line";
 constexpr int rows = 24;
 constexpr int columns = 80;
 
-class ScratchDirectory {
- public:
-  ScratchDirectory() {
-    char pattern[] = "/tmp/catalogo-wine-report-XXXXXX";
-    if (mkdtemp(pattern) != nullptr) path_ = pattern;
-  }
-  ~ScratchDirectory() {
-    if (!path_.empty()) fs::remove_all(path_);
-  }
-  const fs::path& Path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
 std::string Missing() {
   std::string missing = winebed::Missing(Build::windows);
   if (!missing.empty()) return missing;
@@ -60,45 +45,35 @@ std::string Missing() {
   return "";
 }
 
-// The whole environment of `windowsProgram` run by Wine with no terminal:
-// no wget.exe on its search path.
+// `argv` (a Windows program and its arguments) run by Wine in the stage's
+// working directory for the Windows build, with no terminal, its standard
+// output into `output` and no wget.exe on its search path.
 runtime_test::ProcessOptions UnderWine(std::vector<std::string> argv,
-                                       const fs::path& directory,
+                                       const winebed::Stage& stage,
                                        const fs::path& output) {
   runtime_test::ProcessOptions options;
   options.argv = {"/usr/bin/wine"};
   options.argv.insert(options.argv.end(), argv.begin(), argv.end());
-  options.environment = winebed::WineEnvironment(false);
+  options.environment = stage.Environment();
+  for (const std::string& entry : winebed::WineEnvironment(false)) {
+    options.environment.push_back(entry);
+  }
   options.environment.push_back("PATH=/usr/bin:/bin");
-  options.environment.push_back("HOME=" + directory.string());
-  options.workingDirectory = directory.string();
+  options.workingDirectory = stage.Work(Build::windows).string();
   options.output = runtime_test::OutputTo::file;
   options.outputFile = output.string();
   options.timeoutMs = 60000;
   return options;
 }
 
-// The routine that addr2line names at `offset` in `image` (the outermost
-// of those inlined there), without its parameters; "" if none.
+// The routine that MinGW's addr2line names at `offset` in `image` (the
+// outermost of those inlined there), without its scope or parameters; ""
+// if none.
 std::string RoutineAt(const std::string& image, std::uint32_t offset) {
   pe::Image headers;
   if (!pe::LoadImage(image, &headers).empty()) return "";
-  char address[32];
-  snprintf(address, sizeof address, "0x%llx",
-           static_cast<unsigned long long>(headers.imageBase + offset));
-  runtime_test::ProcessOptions options;
-  options.argv = {addr2line, "-f", "-i", "-C", "-e", image, address};
-  runtime_test::ProcessResult run = runtime_test::RunProcess(options);
-  if (!run.finished || run.exitCode != 0) return "";
-  // Pairs of lines, innermost first: a function, then its file and line.
-  std::vector<std::string> functions;
-  std::size_t start = 0;
-  for (int line = 0; start < run.output.size(); ++line) {
-    std::size_t end = run.output.find('\n', start);
-    if (end == std::string::npos) end = run.output.size();
-    if (line % 2 == 0) functions.push_back(run.output.substr(start, end - start));
-    start = end + 1;
-  }
+  std::vector<std::string> functions =
+      runtime_test::FunctionsAt(image, headers.imageBase + offset, addr2line);
   if (functions.empty()) return "";
   std::string routine = functions.back();
   routine = routine.substr(0, routine.find('('));
@@ -106,53 +81,43 @@ std::string RoutineAt(const std::string& image, std::uint32_t offset) {
   return scope == std::string::npos ? routine : routine.substr(scope + 2);
 }
 
-// The rows of the screen from the one that starts the report, up to and
-// including the first empty row after it.
-std::vector<std::string> ReportRows(const harness::Terminal& terminal) {
-  std::vector<std::string> shown;
-  int row = 0;
-  while (row < terminal.Rows() && terminal.Row(row).rfind("Runtime error ", 0) != 0) {
-    ++row;
-  }
-  for (; row < terminal.Rows(); ++row) {
-    shown.push_back(terminal.Row(row));
-    if (shown.back().empty()) break;
-  }
-  return shown;
-}
-
-// The report's lines as the bytes hold them, without their CR LF.
-std::vector<std::string> LinesOf(const std::string& bytes) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t end; (end = bytes.find("\r\n", start)) != std::string::npos;
-       start = end + 2) {
-    lines.push_back(bytes.substr(start, end - start));
-  }
-  return lines;
-}
-
 // `argv` under Wine on the terminal, to its end.
 struct TerminalRun {
   bool ended = false;
   int exitCode = -1;
-  std::vector<std::string> report;
+  // Every row, each as a line of the report would be: its text and CR LF.
+  std::string rows;
   std::string screen;
 };
 
-TerminalRun OnTerminal(std::vector<std::string> argv, const fs::path& directory) {
+TerminalRun OnTerminal(std::vector<std::string> argv, const winebed::Stage& stage) {
   harness::Options options = winebed::ProgramOptions(
-      Build::windows, std::move(argv), directory.string(),
-      {"HOME=" + directory.string()}, false);
+      Build::windows, std::move(argv), stage.Work(Build::windows).string(),
+      stage.Environment(), false);
   options.rows = rows;
   options.columns = columns;
   harness::Terminal terminal(options);
   TerminalRun run;
   run.ended = terminal.WaitForExit(60000);
   run.exitCode = terminal.ExitCode();
-  run.report = ReportRows(terminal);
+  for (int row = 0; row < rows; ++row) run.rows += terminal.Row(row) + "\r\n";
   run.screen = terminal.Describe();
   return run;
+}
+
+// What a terminal shows of `report`, a report in a file, from its top
+// row: the location lines and at most 9 back-trace lines (the walk's limit
+// on a character device), the empty line, and blank rows below.
+std::string ShownOnTerminal(const std::string& bytes,
+                            const ParsedReport& report) {
+  std::size_t count = std::min<std::size_t>(report.backTrace.size(), 9) + 2;
+  std::size_t end = 0;
+  for (std::size_t line = 0; line < count; ++line) end = bytes.find("\r\n", end) + 2;
+  std::string shown = bytes.substr(0, end);
+  for (std::size_t row = count; row < static_cast<std::size_t>(rows); ++row) {
+    shown += "\r\n";
+  }
+  return shown;
 }
 
 // ---------------------------------------------------------------------------
@@ -162,11 +127,11 @@ TerminalRun OnTerminal(std::vector<std::string> argv, const fs::path& directory)
 TEST(WineRuntimeReport, MissingCatalogueReportsTheLoaderCheck) {
   SKIP_UNLESS_PRESENT(Missing());
   const std::string program = winebed::ProgramPath(Build::windows);
-  ScratchDirectory directory;
-  fs::path output = directory.Path() / "report.out";
+  winebed::Stage stage;
+  fs::path output = stage.Work(Build::windows) / "report.out";
 
   runtime_test::ProcessResult run =
-      runtime_test::RunProcess(UnderWine({program}, directory.Path(), output));
+      runtime_test::RunProcess(UnderWine({program}, stage, output));
   ASSERT_TRUE(run.finished) << run.startError;
   EXPECT_EQ(run.exitCode, 2);
   // The standard output is a file: the report lands in it, CR LF lines.
@@ -182,15 +147,15 @@ TEST(WineRuntimeReport, MissingCatalogueReportsTheLoaderCheck) {
   EXPECT_EQ(RoutineAt(program, report.backTrace[1]), "StartRun");
   // No catalogue file was fetched.
   for (const char* name : {"1.zvd", "2.zvd", "3.zvd"}) {
-    EXPECT_FALSE(fs::exists(directory.Path() / name)) << name;
+    EXPECT_FALSE(fs::exists(stage.Work(Build::windows) / name)) << name;
   }
 
   // On the terminal: the same lines, where the cleared console starts.
-  TerminalRun shown = OnTerminal({program}, directory.Path());
+  TerminalRun shown = OnTerminal({program}, stage);
   ASSERT_TRUE(shown.ended) << shown.screen;
   EXPECT_EQ(shown.exitCode, 2);
-  std::vector<std::string> lines = LinesOf(bytes);
-  EXPECT_EQ(shown.report, lines) << shown.screen;
+  EXPECT_EQ(shown.rows, ShownOnTerminal(bytes, report))
+      << shown.screen;
 }
 
 // ---------------------------------------------------------------------------
@@ -212,15 +177,19 @@ TEST(WineRuntimeReport, ProcessorFaultsStopWithTheirCodes) {
   const Case cases[] = {
       {"null-write", 216, "CauseNullWrite", 2},
       {"division-by-zero", 200, "CauseDivisionByZero", 2},
+      // Windows raises an integer overflow (215) for a quotient too large;
+      // Wine, told only of a divide error, raises a division by zero.
+      {"quotient-overflow", 200, "CauseQuotientOverflow", 2},
       {"illegal-instruction", 216, "CauseIllegalInstruction", 2},
+      {"privileged-instruction", 218, "CausePrivilegedInstruction", 2},
       {"stack-overflow", 202, "OverflowStack", 257},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.fault);
-    ScratchDirectory directory;
-    fs::path output = directory.Path() / "report.out";
+    winebed::Stage stage;
+    fs::path output = stage.Work(Build::windows) / "report.out";
     runtime_test::ProcessResult run = runtime_test::RunProcess(
-        UnderWine({faultsProgram, c.fault}, directory.Path(), output));
+        UnderWine({faultsProgram, c.fault}, stage, output));
     ASSERT_TRUE(run.finished) << run.startError;
     EXPECT_EQ(run.exitCode, c.code);
     std::string bytes = e2e::ReadBytes(output);
@@ -232,14 +201,10 @@ TEST(WineRuntimeReport, ProcessorFaultsStopWithTheirCodes) {
     EXPECT_EQ(RoutineAt(faultsProgram, report.backTrace.back()),
               c.backTraceLines == 2 ? "StartRun" : c.routine);
 
-    TerminalRun shown = OnTerminal({faultsProgram, c.fault}, directory.Path());
+    TerminalRun shown = OnTerminal({faultsProgram, c.fault}, stage);
     ASSERT_TRUE(shown.ended) << shown.screen;
     EXPECT_EQ(shown.exitCode, c.code);
-    std::vector<std::string> lines = LinesOf(bytes);
-    std::size_t onTerminal = std::min<std::size_t>(lines.size() - 1, 2 + 9);
-    std::vector<std::string> expected(lines.begin(), lines.begin() + onTerminal);
-    expected.push_back("");
-    EXPECT_EQ(shown.report, expected) << shown.screen;
+    EXPECT_EQ(shown.rows, ShownOnTerminal(bytes, report)) << shown.screen;
   }
 }
 
