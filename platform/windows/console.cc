@@ -1,5 +1,6 @@
 // Console output and input, and user32's SetActiveWindow: kernel32 and
-// user32 as they are.
+// user32 as they are, but for the character of a key event, which comes in
+// the ANSI code page (see AnsiCharacter).
 #include "platform/platform.h"
 
 #include <windows.h>

@@ -1,4 +1,5 @@
-// Start and end of the process and processor faults: kernel32 as it is.
+// Start and end of the process and processor faults: kernel32 as it is,
+// and with the filter, room on the stack for it after a stack overflow.
 #include "platform/platform.h"
 
 #include <windows.h>
