@@ -14,9 +14,6 @@ struct Key {
   std::uint32_t state;
 };
 
-constexpr std::uint32_t modifierBits =
-    SHIFT_PRESSED | LEFT_CTRL_PRESSED | LEFT_ALT_PRESSED;
-
 // ---------------------------------------------------------------------------
 // Keys of a US keyboard
 // ---------------------------------------------------------------------------
