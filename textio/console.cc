@@ -22,6 +22,8 @@ Coord CellAt(std::int32_t column, std::int32_t row) {
                static_cast<std::int16_t>(row - 1)};
 }
 
+}  // namespace
+
 void TakeConsoleCursor() {
   platform::ConsoleScreenBufferInfo info{};
   platform::GetConsoleScreenBufferInfo(ConsoleHandle(), &info);
@@ -33,8 +35,6 @@ void PutConsoleCursor() {
   platform::SetConsoleCursorPosition(ConsoleHandle(),
                                      CellAt(cursorColumn, cursorRow));
 }
-
-}  // namespace
 
 void WriteWindow(TextStream& stream) {
   std::uint32_t savedPage = platform::GetConsoleOutputCP();

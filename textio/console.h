@@ -24,6 +24,11 @@ extern std::uint8_t cellAttribute;
 extern std::int32_t cursorColumn;  // 1-based, live during one write
 extern std::int32_t cursorRow;
 
+// cursorColumn and cursorRow from the console cursor, at the start of a
+// write or a line edit, and back into it at their end.
+void TakeConsoleCursor();
+void PutConsoleCursor();
+
 // The write-out and the push of ConsoleOutput.
 void WriteWindow(TextStream& stream);
 void PutByte(std::uint8_t byte);

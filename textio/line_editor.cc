@@ -102,28 +102,6 @@ bool TakeKeyDown(const platform::KeyEventRecord& key) {
 }
 
 // ---------------------------------------------------------------------------
-// Echo and the console cursor
-// ---------------------------------------------------------------------------
-
-platform::Handle ConsoleOutputHandle() {
-  return platform::GetStdHandle(platform::STD_OUTPUT_HANDLE);
-}
-
-void TakeCursorFromConsole() {
-  platform::ConsoleScreenBufferInfo info{};
-  platform::GetConsoleScreenBufferInfo(ConsoleOutputHandle(), &info);
-  cursorColumn = info.dwCursorPosition.X + 1;
-  cursorRow = info.dwCursorPosition.Y + 1;
-}
-
-void PutCursorToConsole() {
-  platform::SetConsoleCursorPosition(
-      ConsoleOutputHandle(),
-      platform::Coord{static_cast<std::int16_t>(cursorColumn - 1),
-                      static_cast<std::int16_t>(cursorRow - 1)});
-}
-
-// ---------------------------------------------------------------------------
 // Editing keys
 // ---------------------------------------------------------------------------
 
@@ -378,12 +356,12 @@ void EditLine(TextStream& stream) {
 
   std::uint32_t savedPage = platform::GetConsoleOutputCP();
   platform::SetConsoleOutputCP(platform::GetACP());
-  TakeCursorFromConsole();
+  TakeConsoleCursor();
   stream.bufIndex = 0;
   stream.bufCount = 0;
   for (;;) {
     if (stream.bufIndex > stream.bufCount) stream.bufCount = stream.bufIndex;
-    PutCursorToConsole();
+    PutConsoleCursor();
     std::uint8_t key = NextKey();
     bool extended = key == 0;
     if (extended) key = NextKey();
@@ -395,5 +373,5 @@ void EditLine(TextStream& stream) {
   }
   platform::SetConsoleOutputCP(savedPage);
   stream.bufIndex = 0;
-  PutCursorToConsole();
+  PutConsoleCursor();
 }
