@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/ci.h"
 #include "tests/harness/terminal.h"
 
 extern char** environ;
@@ -79,17 +80,6 @@ class CatalogueServer {
   bool listening_ = false;
 };
 
-// Skips the test when `missing` holds; with CI=true, fails it instead.
-#define E2E_REQUIRE_TOOLS(missing)                                   \
-  do {                                                               \
-    if (missing) {                                                   \
-      const char* ci_ = getenv("CI");                                \
-      if (ci_ != nullptr && std::string(ci_) == "true") {            \
-        FAIL() << "wget or python3 is missing (CI=true)";            \
-      }                                                              \
-      GTEST_SKIP() << "wget or python3 is missing";                  \
-    }                                                                \
-  } while (false)
 
 // What the terminal shows for Windows-1252 text whose letters are all in
 // the Latin-1 range (the accented letters of Spanish): their UTF-8.

@@ -185,9 +185,4 @@ inline std::vector<std::string> FunctionsAt(
 // in CI.
 inline bool ToolPresent(const char* tool) { return access(tool, X_OK) == 0; }
 
-inline bool InCi() {
-  const char* ci = getenv("CI");
-  return ci != nullptr && std::string(ci) == "true";
-}
-
 }  // namespace runtime_test

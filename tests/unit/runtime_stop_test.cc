@@ -11,6 +11,7 @@
 #include "runtime_process.h"
 #include "runtime_report.h"
 #include "scratch_dir.h"
+#include "tests/ci.h"
 
 namespace {
 
@@ -47,10 +48,9 @@ class RunEnd : public ScratchDir {
  protected:
   void SetUp() override {
     ScratchDir::SetUp();
-    if (!runtime_test::ToolPresent("/usr/bin/addr2line")) {
-      if (runtime_test::InCi()) FAIL() << "addr2line is missing";
-      GTEST_SKIP() << "addr2line is missing";
-    }
+    SKIP_UNLESS_PRESENT(runtime_test::ToolPresent("/usr/bin/addr2line")
+                            ? ""
+                            : "addr2line");
   }
 
   std::string ReadFile(const std::string& name) {

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/wine/ci.h"
+#include "tests/ci.h"
 #include "tests/wine/pe_image.h"
 
 namespace {

@@ -37,7 +37,7 @@
 #include <vector>
 
 #include "tests/harness/terminal.h"
-#include "tests/wine/ci.h"
+#include "tests/ci.h"
 
 class CatalogueServer;
 class PortLock;

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-namespace winebed {
+namespace testci {
 
 // CI=true: what is missing fails the test instead of skipping it.
 inline bool InCi() {
@@ -15,7 +15,7 @@ inline bool InCi() {
   return ci != nullptr && std::string(ci) == "true";
 }
 
-}  // namespace winebed
+}  // namespace testci
 
 // Skips the test, naming what is missing, or fails it when CI=true;
 // nothing when `missing` is empty.
@@ -23,7 +23,7 @@ inline bool InCi() {
   do {                                                              \
     std::string missing_ = (missing);                               \
     if (!missing_.empty()) {                                        \
-      if (::winebed::InCi()) FAIL() << missing_ << " (CI=true)";    \
+      if (::testci::InCi()) FAIL() << missing_ << " (CI=true)";    \
       GTEST_SKIP() << missing_;                                     \
     }                                                               \
   } while (false)
