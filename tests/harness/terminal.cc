@@ -178,6 +178,9 @@ Terminal::Terminal(const Options& options)
     startError_ = "no program given";
     return;
   }
+  startedMs_ = std::chrono::duration_cast<std::chrono::milliseconds>(
+                   Clock::now().time_since_epoch())
+                   .count();
   master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
     startError_ = std::string("pseudo-terminal: ") + strerror(errno);
@@ -258,6 +261,7 @@ void Terminal::OnOutput(const char* bytes, std::size_t length, void* user) {
   }
   if (!self->answerQueries_) return;
   self->answerBytes_ += length;
+  self->Note("answer " + std::to_string(length));
   self->WriteToProgram(std::string_view(bytes, length));
 }
 
@@ -317,7 +321,10 @@ void Terminal::WriteToProgram(std::string_view bytes) {
       continue;
     }
     if (count < 0 && errno == EINTR) continue;
-    if (count < 0 && errno != EAGAIN) break;
+    if (count < 0 && errno != EAGAIN) {
+      Note(std::string("write failed: ") + strerror(errno));
+      break;
+    }
     int left = MillisecondsLeft(deadline);
     if (left == 0) break;
     pollfd fd{master_, static_cast<short>(POLLOUT | (depth == 1 ? POLLIN : 0)),
@@ -395,16 +402,32 @@ bool Terminal::ReadAvailable() {
     if (count > 0) {
       ++readChunks_;
       any = true;
+      Note("read " + std::to_string(count));
       Feed(chunk, static_cast<std::size_t>(count));
       continue;
     }
     if (count < 0 && errno == EINTR) continue;
     // EIO: every writer of the terminal has closed it, and all it wrote is
     // read.
-    if (count == 0 || (count < 0 && errno == EIO)) masterClosed_ = true;
+    if (count == 0 || (count < 0 && errno == EIO)) {
+      masterClosed_ = true;
+      Note(count == 0 ? "terminal closed (end of data)"
+                      : "terminal closed (EIO)");
+    } else if (errno != EAGAIN) {
+      Note(std::string("read failed: ") + strerror(errno));
+    }
     break;
   }
   return any;
+}
+
+void Terminal::Note(const std::string& event) {
+  constexpr std::size_t kept = 24;
+  std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         Clock::now().time_since_epoch())
+                         .count();
+  if (events_.size() == kept) events_.erase(events_.begin());
+  events_.push_back(std::to_string(now - startedMs_) + " " + event);
 }
 
 bool Terminal::Reap(bool block) {
@@ -416,6 +439,7 @@ bool Terminal::Reap(bool block) {
   } while (done < 0 && errno == EINTR);
   if (done == pid_) {
     reaped_ = true;
+    Note("program ended");
     if (WIFEXITED(status)) exitCode_ = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) termSignal_ = WTERMSIG(status);
   }
@@ -570,6 +594,11 @@ std::string Terminal::Describe() const {
   }
   text += std::to_string(output_.size()) + " bytes received in " +
           std::to_string(readChunks_) + " reads\n";
+  if (!events_.empty()) {
+    text += "last events (ms since start):";
+    for (const std::string& event : events_) text += "\n  " + event;
+    text += "\n";
+  }
   return text;
 }
 

@@ -177,6 +177,8 @@ class Terminal {
   void WriteToProgram(std::string_view bytes);
   bool Reap(bool block);
   std::string CapturedKey(VTermKey key);
+  // Notes an event of the exchange with the program, for Describe().
+  void Note(const std::string& event);
 
   int rows_;
   int columns_;
@@ -192,6 +194,11 @@ class Terminal {
   int termSignal_ = 0;
   std::string startError_;
   std::string output_;
+  // What passed between the harness and the program, with the
+  // milliseconds since the start: reads, answers, the end of the terminal
+  // and of the program. The last entries are kept.
+  std::vector<std::string> events_;
+  std::int64_t startedMs_ = 0;
   std::uint64_t readChunks_ = 0;
   std::uint64_t answerBytes_ = 0;
   int linesScrolledOff_ = 0;
