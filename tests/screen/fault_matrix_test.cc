@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/catalogue_files.h"
 #include "tests/e2e/catalogue_server.h"
 #include "tests/e2e/files.h"
 #include "tests/e2e/port_lock.h"
@@ -76,24 +77,9 @@ constexpr int wgetTimeoutSeconds = 3;
 // Catalogues
 // ---------------------------------------------------------------------------
 
-struct Entry {
-  std::string key;
-  std::string name;  // Windows-1252 bytes
-  std::string path;
-};
-
-using CatalogueFiles = std::array<std::string, 3>;  // 1.zvd, 2.zvd, 3.zvd
-
-// The three files as a Windows server holds them (CR LF).
-CatalogueFiles FilesOf(const std::vector<Entry>& entries) {
-  CatalogueFiles files;
-  for (const Entry& e : entries) {
-    files[0] += e.key + "\r\n";
-    files[1] += e.name + "\r\n";
-    files[2] += e.path + "\r\n";
-  }
-  return files;
-}
+using e2e::CatalogueFiles;
+using e2e::Entry;
+using e2e::FilesOf;
 
 CatalogueFiles WithFile(CatalogueFiles files, int index,
                         const std::string& bytes) {
@@ -438,11 +424,7 @@ std::string TestName(const char* fault) {
 using e2e::ReadBytes;
 using e2e::WriteBytes;
 
-void WriteCatalogue(const fs::path& dir, const CatalogueFiles& files) {
-  WriteBytes(dir / "1.zvd", files[0]);
-  WriteBytes(dir / "2.zvd", files[1]);
-  WriteBytes(dir / "3.zvd", files[2]);
-}
+using e2e::WriteCatalogue;
 
 // tests/drivers/hold_file, holding a file open (share mode 0) until it is
 // released or destroyed.

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/catalogue_files.h"
 #include "tests/e2e/catalogue_server.h"
 #include "tests/e2e/files.h"
 #include "tests/e2e/port_lock.h"
@@ -38,11 +39,7 @@ const std::string basePath = "/catalogo/";
 constexpr int rows = 40;
 constexpr int columns = 100;
 
-struct Entry {
-  std::string key;
-  std::string name;  // Windows-1252 bytes
-  std::string path;
-};
+using e2e::Entry;
 
 std::vector<std::string> MenuOf(const std::vector<Entry>& entries) {
   std::vector<std::string> lines;
@@ -86,23 +83,9 @@ class ProgramRun : public ::testing::Test {
   fs::path Served(const std::string& path) { return dir_ / "root" / "catalogo" / path; }
   fs::path Work(const std::string& name) { return dir_ / "work" / name; }
 
-  // The three catalogue files as a Windows server holds them (CR LF).
-  static void WriteCatalogue(const fs::path& dir,
-                             const std::vector<Entry>& entries) {
-    std::string keys, names, paths;
-    for (const Entry& e : entries) {
-      keys += e.key + "\r\n";
-      names += e.name + "\r\n";
-      paths += e.path + "\r\n";
-    }
-    WriteBytes(dir / "1.zvd", keys);
-    WriteBytes(dir / "2.zvd", names);
-    WriteBytes(dir / "3.zvd", paths);
-  }
-
   // Serves `entries`, each with a small file of its own at its path.
   void ServeCatalogue(const std::vector<Entry>& entries) {
-    WriteCatalogue(Served(""), entries);
+    e2e::WriteCatalogue(Served(""), entries);
     for (const Entry& e : entries) {
       WriteBytes(Served(e.path), "contenido de " + e.path + "\r\n\x01\xff");
     }
@@ -452,7 +435,7 @@ TEST_F(ProgramRun, StoppedServerIsAFailedDownload) {
 // the download cannot start. A "wget.exe" or "wget" in the current
 // directory, where downloads land, is never run.
 TEST_F(ProgramRun, NoDownloaderOnPathCannotStart) {
-  WriteCatalogue(Work(""), spanishCatalogue);
+  e2e::WriteCatalogue(Work(""), spanishCatalogue);
   for (const char* name : {"wget.exe", "wget"}) {
     // A shell redirection: the script's PATH holds no programs.
     WriteBytes(Work(name), "#!/bin/sh\n: > \"$0.ran\"\n");

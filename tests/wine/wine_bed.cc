@@ -267,29 +267,17 @@ fs::path Stage::Work(Build build) const {
 namespace {
 
 // The three catalogue files of `entries` in `directory`, CR LF lines.
-void WriteCatalogue(const fs::path& directory, const std::vector<Entry>& entries) {
-  std::string keys, names, paths;
-  for (const Entry& e : entries) {
-    keys += e.key + "\r\n";
-    names += e.name + "\r\n";
-    paths += e.path + "\r\n";
-  }
-  e2e::WriteBytes(directory / "1.zvd", keys);
-  e2e::WriteBytes(directory / "2.zvd", names);
-  e2e::WriteBytes(directory / "3.zvd", paths);
-}
-
 }  // namespace
 
 void Stage::ServeCatalogue(const std::vector<Entry>& entries) {
-  WriteCatalogue(Served(""), entries);
+  e2e::WriteCatalogue(Served(""), entries);
   for (const Entry& e : entries) {
     e2e::WriteBytes(Served(e.path), "contenido de " + e.path + "\r\n");
   }
 }
 
 void Stage::LeaveCatalogue(const std::vector<Entry>& entries) {
-  for (Build build : {Build::native, Build::windows}) WriteCatalogue(Work(build), entries);
+  for (Build build : {Build::native, Build::windows}) e2e::WriteCatalogue(Work(build), entries);
 }
 
 bool Stage::StartServer(const std::vector<std::string>& faults) {

@@ -36,8 +36,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/harness/terminal.h"
 #include "tests/ci.h"
+#include "tests/e2e/catalogue_files.h"
+#include "tests/harness/terminal.h"
 
 class CatalogueServer;
 class PortLock;
@@ -131,12 +132,7 @@ void MaskReportAddresses(Outcome* outcome);
 // when the two outcomes agree.
 std::string Differences(const Outcome& expected, const Outcome& actual);
 
-// A catalogue entry as the server holds it.
-struct Entry {
-  std::string key;
-  std::string name;
-  std::string path;
-};
+using e2e::Entry;
 
 // A scratch directory with a served tree, one working directory per build,
 // a wget configuration that keeps wget quiet (its output would otherwise
